@@ -1,0 +1,1 @@
+#include "Custom_TALVORIN.h"

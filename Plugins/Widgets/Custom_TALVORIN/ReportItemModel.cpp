@@ -1,0 +1,1 @@
+#include "ReportItemModel.h"
