@@ -1,1 +1,75 @@
 #pragma once
+
+#include <QString>
+#include <QVariant>
+
+struct lxw_workbook;
+struct lxw_worksheet;
+struct lxw_format;
+
+// A one-sheet xlsx workbook on top of libxlsxwriter. Rows and columns count from 1.
+//
+// Text cells are made safe for the file: texts longer than a cell can hold are cut, characters
+// that XML cannot carry (control characters such as GS 0x1D) are written as Excel's _xHHHH_
+// escapes, and a literal _xHHHH_ in the text is protected as _x005F_xHHHH_, so Excel shows the
+// original text. Numbers that are not finite become text. What was changed is logged once, on
+// save.
+//
+// In constant-memory mode each row goes to disk as soon as a later row is written, so memory
+// stays flat however long the sheet gets; rows must then be written in ascending order.
+class XlsxWorkbook
+{
+public:
+    enum class Style { Default, Centred, Red, Blue, DarkYellow };
+
+    static constexpr int MaxRows = 1048576;
+    static constexpr int MaxColumns = 16384;
+    static constexpr int MaxTextLength = 32767;
+
+    explicit XlsxWorkbook(const QString &fileName, bool constantMemory = false);
+    ~XlsxWorkbook();
+
+    XlsxWorkbook(const XlsxWorkbook &) = delete;
+    XlsxWorkbook &operator=(const XlsxWorkbook &) = delete;
+
+    bool isValid() const { return m_sheet != nullptr; }
+
+    // A QString becomes a text cell, integral and floating-point values a number cell, a bool a
+    // boolean cell; a null value or empty text writes nothing (a blank cell when styled).
+    bool write(int row, int column, const QVariant &value, Style style = Style::Default);
+    // Merges the range; the top-left cell gets text, the other cells are blank.
+    bool mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
+                    Style style = Style::Default);
+    // Writes the file and releases the workbook; later calls do nothing and return false.
+    bool save();
+
+private:
+    bool writeText(int row, int column, const QString &text, lxw_format *format);
+    bool writeNumber(int row, int column, double number, lxw_format *format);
+    bool checkCell(int row, int column, const char *what) const;
+    QByteArray cellText(const QString &text, int row, int column);
+    void logChanges() const;
+
+    QString m_fileName;
+    lxw_workbook *m_book = nullptr;
+    lxw_worksheet *m_sheet = nullptr;
+    lxw_format *m_formats[5] = {};
+    QByteArray m_scratch;
+
+    struct Change
+    {
+        int count = 0;
+        int row = 0;
+        int column = 0;
+        void note(int r, int c)
+        {
+            if (count++ == 0) {
+                row = r;
+                column = c;
+            }
+        }
+    };
+    Change m_truncated;
+    Change m_escaped;
+    Change m_nonFinite;
+};
