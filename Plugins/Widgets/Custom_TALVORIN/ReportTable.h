@@ -1,1 +1,66 @@
 #pragma once
+
+#include "ApeInfo.h"
+#include "HoleInfo.h"
+#include "ProductInfo.h"
+
+#include <QDialog>
+#include <QList>
+#include <QModelIndex>
+#include <QPoint>
+#include <QString>
+#include <QThread>
+
+#include <memory>
+
+namespace Ui {
+class ReportTableClass;
+}
+namespace QtCharts {
+class QChart;
+}
+class ReportTableModel;
+class ReportItemModel;
+class QMouseEvent;
+
+// Report window: finds the stored products of a time range through its own worker thread,
+// lists them with an OK/NG pie, shows one product's holes with a defect bar chart, exports.
+class ReportTable : public QDialog
+{
+    Q_OBJECT
+
+public:
+    ReportTable(const QString &dbPath, QWidget *parent = nullptr);
+    ~ReportTable() override;
+
+signals:
+    void Signal_FindData(QString tmStart, QString tmEnd, QString key);
+
+private slots:
+    void Slot_BtnFindClicked();
+    void Slot_BtnExportClicked();
+    void Slot_FindResult(bool bCompleted, QList<std::shared_ptr<tlv::ProductInfo>> vtDatas);
+    void Slot_TableViewItemClicked(QModelIndex index);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void initView();
+    void initConnect();
+    void updatePieChart();
+    void updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
+                        const QList<std::shared_ptr<tlv::ApeInfo>> &findings);
+
+    Ui::ReportTableClass *ui;
+    QPoint m_dragOffset;
+    bool m_dragging;
+    QString m_dbPath;
+    QThread m_thread;
+    ReportTableModel *m_tableModel;
+    ReportItemModel *m_itemModel;
+    QtCharts::QChart *m_pieChart;
+    QtCharts::QChart *m_barChart;
+};
