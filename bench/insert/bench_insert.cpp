@@ -1,0 +1,189 @@
+// Cost of storing a product at the cycle end, against a plain SQLite C-API insert of the
+// same row texts with the same journal settings, plus the cost of one whole product cycle.
+#include "Custom_TALVORIN.h"
+
+#include <SysInterfaceImpl.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+class BenchHost : public SysInterfaceImpl
+{
+public:
+    QString data;
+    QString dataPath() override { return data; }
+};
+
+QElapsedTimer clock_;
+qint64 insertedAt = 0;
+QtMessageHandler previous = nullptr;
+
+// The panel logs right after each successful insert: that moment ends the insert's time.
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg && message.endsWith(QLatin1String("Data inserted successfully."))) {
+        insertedAt = clock_.nsecsElapsed();
+        return;
+    }
+    if (type == QtDebugMsg)
+        return;
+    previous(type, context, message);
+}
+
+MeasureItem item(const QString &name, double value, double low, double up)
+{
+    MeasureItem m;
+    m.name = name;
+    m.values = { { QStringLiteral("MeasureResults"), value },
+                 { QStringLiteral("LowTolerance"), low },
+                 { QStringLiteral("UpTolerance"), up } };
+    return m;
+}
+
+ProductProcessData result(int kind, const QMap<QString, MeasureItem> &items, int productId = 0, bool ok = true)
+{
+    CameraResult entry;
+    entry.kind = kind;
+    entry.items = items;
+    entry.productId = productId;
+    entry.appearanceOk = ok;
+    ProductProcessData data;
+    data.results.append(entry);
+    return data;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
+    return values[index];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const int products = argc > 1 ? QByteArray(argv[1]).toInt() : 2000;
+    const int holes = 20;
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("DectDB"));
+    previous = qInstallMessageHandler(handler);
+    clock_.start();
+
+    BenchHost host;
+    host.data = dir.path();
+    std::mt19937 random(7);
+    std::normal_distribution<double> diameter(8.0, 0.02);
+
+    std::vector<double> ours;
+    std::vector<double> cycles;
+    {
+        Custom_TALVORIN prototype;
+        std::unique_ptr<PluginWidget> panel(prototype.create(&host));
+        McuEvent start;
+        start.eventText = QStringLiteral("CamLenStart");
+        McuEvent end;
+        end.eventText = QStringLiteral("CamLenEnd");
+        for (int p = 0; p < products; ++p) {
+            std::vector<ProductProcessData> results;
+            results.push_back(result(0, { { QStringLiteral("a"), item(QStringLiteral("TALVORIN长度"), 1200.3, 1199.0, 1201.0) },
+                                          { QStringLiteral("b"), item(QStringLiteral("宽度"), 35.02, 34.9, 35.1) } }));
+            for (int h = 0; h < holes; ++h)
+                results.push_back(result(1, { { QStringLiteral("d"), item(QStringLiteral("圆径%1").arg(h), diameter(random), 7.95, 8.05) } }));
+            results.push_back(result(2, {}, p + 1, p % 17 != 0));
+
+            const qint64 begin = clock_.nsecsElapsed();
+            emit host.Signal_McEvent(start);
+            for (const ProductProcessData &r : results)
+                emit host.cameraDetectionCompleted(r);
+            const qint64 endStart = clock_.nsecsElapsed();
+            insertedAt = 0;
+            emit host.Signal_McEvent(end);
+            const qint64 finished = clock_.nsecsElapsed();
+            if (insertedAt == 0) {
+                std::fprintf(stderr, "insert failed at product %d\n", p);
+                return 1;
+            }
+            ours.push_back((insertedAt - endStart) / 1000.0);
+            cycles.push_back((finished - begin) / 1000.0);
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("tlv"));
+
+    // The same row texts, inserted with the C API into a fresh file in the same journal mode.
+    struct RowTexts
+    {
+        QByteArray uptime, barcode, psize, diameter, appearance;
+        int pid, status;
+    };
+    std::vector<RowTexts> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("read"));
+        db.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("DectDB/TLV.db")));
+        db.open();
+        QSqlQuery q(QStringLiteral("select uptime,pid,barcode,psize,diameter,appearance,status from product_data_new"), db);
+        while (q.next())
+            rows.push_back({ q.value(0).toString().toUtf8(), q.value(2).toString().toUtf8(), q.value(3).toString().toUtf8(),
+                             q.value(4).toString().toUtf8(), q.value(5).toString().toUtf8(), q.value(1).toInt(),
+                             q.value(6).toInt() });
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("read"));
+
+    std::vector<double> plain;
+    sqlite3 *db = nullptr;
+    const QByteArray plainPath = QDir(dir.path()).filePath(QStringLiteral("plain.db")).toUtf8();
+    sqlite3_open(plainPath.constData(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "create table product_data_new (id integer primary key autoincrement not null,uptime text, pid "
+                 "integer, barcode text,psize text,diameter text,appearance text, status integer)",
+                 nullptr, nullptr, nullptr);
+    const char *sql = "INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, status) "
+                      "VALUES (?, ?, ?, ?, ?, ?, ?)";
+    for (const RowTexts &row : rows) {
+        const qint64 begin = clock_.nsecsElapsed();
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        sqlite3_bind_text(stmt, 1, row.uptime.constData(), row.uptime.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 2, row.pid);
+        sqlite3_bind_text(stmt, 3, row.barcode.constData(), row.barcode.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 4, row.psize.constData(), row.psize.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 5, row.diameter.constData(), row.diameter.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 6, row.appearance.constData(), row.appearance.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 7, row.status);
+        if (sqlite3_step(stmt) != SQLITE_DONE) {
+            std::fprintf(stderr, "plain insert failed: %s\n", sqlite3_errmsg(db));
+            return 1;
+        }
+        sqlite3_finalize(stmt);
+        plain.push_back((clock_.nsecsElapsed() - begin) / 1000.0);
+    }
+    sqlite3_close(db);
+
+    const double oursMedian = percentile(ours, 0.5);
+    const double plainMedian = percentile(plain, 0.5);
+    std::printf("products: %d, holes each: %d, journal: WAL, synchronous: default\n", products, holes);
+    std::printf("updateProductData   median %9.1f us   p99 %9.1f us\n", oursMedian, percentile(ours, 0.99));
+    std::printf("plain C-API insert  median %9.1f us   p99 %9.1f us\n", plainMedian, percentile(plain, 0.99));
+    std::printf("ratio (median ours / plain): %.2f  (target <= 1.50)  %s\n", oursMedian / plainMedian,
+                oursMedian / plainMedian <= 1.5 ? "MET" : "NOT MET");
+    std::printf("whole product cycle (start, %d holes, sizes, appearance, end) median %.1f us  p99 %.1f us\n",
+                holes, percentile(cycles, 0.5), percentile(cycles, 0.99));
+    return 0;
+}
