@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// The host's settings file: one JSON object whose members belong to the host ("StationHost")
+// and to its plugins, each under its own key.
+class HostSettings
+{
+public:
+    explicit HostSettings(const QString &filePath);
+
+    // A missing file gives empty settings; an unreadable or malformed one is logged and
+    // also gives empty settings (and false).
+    bool load();
+    bool save() const;
+
+    QString filePath() const { return m_filePath; }
+    QJsonObject &root() { return m_root; }
+    const QJsonObject &root() const { return m_root; }
+
+    QJsonObject hostSection() const;
+    void setHostSection(const QJsonObject &section);
+
+private:
+    QString m_filePath;
+    QJsonObject m_root;
+};

@@ -1,0 +1,274 @@
+#include "LineSimulator.h"
+
+#include <CurMode.h>
+#include <SysInterfaceImpl.h>
+
+#include <QDateTime>
+#include <QtMath>
+
+#include <cmath>
+
+// Nominal sizes of the TALVORIN profile in mm; limits are inclusive.
+const LineSimulator::Tolerance LineSimulator::kLength{318.0, 317.5, 318.5};
+const LineSimulator::Tolerance LineSimulator::kWidth{42.0, 41.75, 42.25};
+const LineSimulator::Tolerance LineSimulator::kDiameter{6.0, 5.95, 6.05};
+
+namespace {
+// Share of products with a deliberately bad value, so that a run shows a few NG products.
+constexpr double kLengthDefect = 0.02;
+constexpr double kWidthDefect = 0.015;
+constexpr double kHoleDefect = 0.10;
+constexpr double kSecondHoleDefect = 0.3;
+constexpr double kAppearanceDefect = 0.06;
+
+bool within(double value, const LineSimulator::Tolerance &tol)
+{
+    return value >= tol.low && tol.up >= value;
+}
+}
+
+LineSimulator::LineSimulator(SysInterfaceImpl *host, QObject *parent)
+    : QObject(parent), m_host(host), m_rng(20240506u)
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &LineSimulator::tick);
+}
+
+void LineSimulator::setRate(double productsPerSecond)
+{
+    m_rate = qMax(0.0, productsPerSecond);
+    applyRate();
+}
+
+void LineSimulator::setProductLimit(int products)
+{
+    m_limit = qMax(0, products);
+}
+
+void LineSimulator::setHoles(int holes)
+{
+    m_holes = qBound(0, holes, 200);
+    applyRate();
+}
+
+void LineSimulator::setSeed(quint32 seed)
+{
+    m_rng.seed(seed);
+}
+
+void LineSimulator::setFirstProductId(int id)
+{
+    m_nextProductId = id;
+}
+
+void LineSimulator::applyRate()
+{
+    const int stepsPerProduct = m_holes + 5;
+    if (m_rate <= 0.0) {
+        m_timer.setInterval(0);
+        m_stepsPerTick = stepsPerProduct;
+        return;
+    }
+    const double eventsPerSecond = m_rate * stepsPerProduct;
+    const double intervalMs = 1000.0 / eventsPerSecond;
+    if (intervalMs >= 1.0) {
+        m_timer.setInterval(qRound(intervalMs));
+        m_stepsPerTick = 1;
+    } else {
+        m_timer.setInterval(1);
+        m_stepsPerTick = qCeil(eventsPerSecond / 1000.0);
+    }
+}
+
+void LineSimulator::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    emit m_host->curRunningModeChanged(CurMode_Run);
+    applyRate();
+    m_timer.start();
+}
+
+void LineSimulator::pause()
+{
+    m_timer.stop();
+}
+
+void LineSimulator::resume()
+{
+    if (m_started && (m_limit == 0 || m_done < m_limit))
+        m_timer.start();
+}
+
+void LineSimulator::tick()
+{
+    for (int i = 0; i < m_stepsPerTick; ++i) {
+        if (m_planPos >= m_plan.size())
+            planProduct();
+        const Step &step = m_plan.at(m_planPos++);
+        emitStep(step);
+        if (m_planPos < m_plan.size())
+            continue;
+
+        const int index = m_done++;
+        if (m_planOk)
+            ++m_expectedOk;
+        emit productFinished(index, m_planOk);
+        if (m_limit > 0 && m_done >= m_limit) {
+            m_timer.stop();
+            emit m_host->curRunningModeChanged(CurMode_Stop);
+            emit finished();
+            return;
+        }
+        // The timer may have been paused by a listener.
+        if (!m_timer.isActive())
+            return;
+    }
+}
+
+void LineSimulator::emitStep(const Step &step)
+{
+    if (step.kind == Step::McuText) {
+        if (step.text == QLatin1String("CamLenStart"))
+            emit productStarted(m_done, m_nextProductId - 1);
+        emit m_host->Signal_McEvent(mcuEvent(step.text, m_nextProductId - 1));
+        return;
+    }
+    ProductProcessData data = step.data;
+    data.time = QDateTime::currentDateTime();
+    emit m_host->cameraDetectionCompleted(data);
+    if (step.hole >= 0)
+        emit holeEmitted(m_done, step.hole);
+}
+
+void LineSimulator::planProduct()
+{
+    m_plan.clear();
+    m_planPos = 0;
+    const int productId = m_nextProductId++;
+    bool ok = true;
+
+    Step start;
+    start.text = QStringLiteral("CamLenStart");
+    m_plan << start;
+
+    // Length on camera 1 (with a grey-level item the panel does not show), width on camera 2.
+    double length = normal(kLength.nominal, 0.12);
+    if (chance(kLengthDefect))
+        length = kLength.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(0.75, 0.1);
+    ok = ok && within(length, kLength);
+    Step lengthStep;
+    lengthStep.kind = Step::Result;
+    lengthStep.data = resultRecord(1, 0);
+    CameraResult &lengthEntry = lengthStep.data.results.first();
+    lengthEntry.items.insert(QStringLiteral("01"), measureItem(QStringLiteral("TALVORIN长度"), length, kLength));
+    lengthEntry.items.insert(QStringLiteral("02"), measureItem(QStringLiteral("灰度均值"), normal(128.0, 6.0),
+                                                               Tolerance{128.0, 80.0, 200.0}));
+    m_plan << lengthStep;
+
+    double width = normal(kWidth.nominal, 0.05);
+    if (chance(kWidthDefect))
+        width = kWidth.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(0.4, 0.05);
+    ok = ok && within(width, kWidth);
+    Step widthStep;
+    widthStep.kind = Step::Result;
+    widthStep.data = resultRecord(2, 0);
+    widthStep.data.results.first().items.insert(QStringLiteral("01"),
+                                                measureItem(QStringLiteral("宽度"), width, kWidth));
+    m_plan << widthStep;
+
+    // A defective product has one bad hole, sometimes two.
+    QVector<int> badHoles;
+    if (m_holes > 0 && chance(kHoleDefect)) {
+        std::uniform_int_distribution<int> pick(0, m_holes - 1);
+        badHoles << pick(m_rng);
+        if (chance(kSecondHoleDefect))
+            badHoles << pick(m_rng);
+    }
+    for (int hole = 0; hole < m_holes; ++hole) {
+        double diameter = normal(kDiameter.nominal, 0.012);
+        if (badHoles.contains(hole))
+            diameter = kDiameter.nominal + (chance(0.5) ? 1.0 : -1.0) * (0.06 + std::abs(normal(0.0, 0.03)));
+        ok = ok && within(diameter, kDiameter);
+        Step holeStep;
+        holeStep.kind = Step::Result;
+        holeStep.hole = hole;
+        holeStep.data = resultRecord(3 + hole % 2, 1);
+        CameraResult &entry = holeStep.data.results.first();
+        const QString prefix = QStringLiteral("H%1").arg(hole + 1, 2, 10, QLatin1Char('0'));
+        // "A" sorts first: the roundness item is not the hole's diameter item.
+        entry.items.insert(QStringLiteral("A"), measureItem(prefix + QStringLiteral("圆度"),
+                                                            std::abs(normal(0.004, 0.002)),
+                                                            Tolerance{0.0, 0.0, 0.02}));
+        entry.items.insert(QStringLiteral("B"), measureItem(prefix + QStringLiteral("圆径"), diameter, kDiameter));
+        m_plan << holeStep;
+    }
+
+    const bool appearanceOk = !chance(kAppearanceDefect);
+    ok = ok && appearanceOk;
+    Step appearance;
+    appearance.kind = Step::Result;
+    appearance.data = resultRecord(1, 2);
+    appearance.data.results.first().productId = productId;
+    appearance.data.results.first().appearanceOk = appearanceOk;
+    m_plan << appearance;
+
+    Step end;
+    end.text = QStringLiteral("CamLenEnd");
+    m_plan << end;
+
+    m_planOk = ok;
+}
+
+double LineSimulator::normal(double mean, double sigma)
+{
+    std::normal_distribution<double> dist(mean, sigma);
+    return dist(m_rng);
+}
+
+bool LineSimulator::chance(double p)
+{
+    std::uniform_real_distribution<double> dist(0.0, 1.0);
+    return dist(m_rng) < p;
+}
+
+MeasureItem LineSimulator::measureItem(const QString &name, double value, const Tolerance &tol) const
+{
+    MeasureItem item;
+    item.name = name;
+    item.unit = QStringLiteral("mm");
+    item.values.insert(QStringLiteral("MeasureResults"), value);
+    item.values.insert(QStringLiteral("UpTolerance"), tol.up);
+    item.values.insert(QStringLiteral("LowTolerance"), tol.low);
+    item.values.insert(QStringLiteral("Nominal"), tol.nominal);
+    return item;
+}
+
+ProductProcessData LineSimulator::resultRecord(int camera, int kind) const
+{
+    ProductProcessData data;
+    data.station = 1;
+    data.time = QDateTime::currentDateTime();
+    CameraResult entry;
+    entry.camera = camera;
+    entry.kind = kind;
+    entry.cycle = m_done;
+    entry.productId = m_nextProductId - 1;
+    entry.exposureMs = kind == 2 ? 1.2 : 0.8;
+    entry.algorithm = kind == 0 ? QStringLiteral("EdgeGauge") : kind == 1 ? QStringLiteral("CircleFit")
+                                                                          : QStringLiteral("SurfaceCheck");
+    data.results << entry;
+    return data;
+}
+
+McuEvent LineSimulator::mcuEvent(const QString &text, int productId)
+{
+    McuEvent event;
+    event.source = QStringLiteral("MCU");
+    event.device = QStringLiteral("CamLen");
+    event.eventId = QString::number(productId);
+    event.timeText = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    event.eventText = text;
+    return event;
+}

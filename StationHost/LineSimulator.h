@@ -1,0 +1,92 @@
+#pragma once
+
+#include <McuEvent.h>
+#include <ProductProcessData.h>
+
+#include <QObject>
+#include <QTimer>
+#include <QVector>
+
+#include <random>
+
+class SysInterfaceImpl;
+
+// Drives a production line through the host's signals: run mode first, then per product the
+// MCU start event, the size groups, one diameter group per hole, the appearance result and
+// the MCU end event. Everything is emitted from a timer on the GUI thread.
+class LineSimulator : public QObject
+{
+    Q_OBJECT
+public:
+    struct Tolerance
+    {
+        double nominal;
+        double low;
+        double up;
+    };
+
+    explicit LineSimulator(SysInterfaceImpl *host, QObject *parent = nullptr);
+
+    void setRate(double productsPerSecond);     // 0 = as fast as the event loop allows
+    void setProductLimit(int products);         // 0 = run until stopped
+    void setHoles(int holes);
+    void setSeed(quint32 seed);
+    void setFirstProductId(int id);
+
+    double rate() const { return m_rate; }
+    int productLimit() const { return m_limit; }
+    int holes() const { return m_holes; }
+    int productsDone() const { return m_done; }
+    int expectedOk() const { return m_expectedOk; }
+    int expectedNg() const { return m_done - m_expectedOk; }
+    bool isRunning() const { return m_timer.isActive(); }
+
+    static const Tolerance kLength;
+    static const Tolerance kWidth;
+    static const Tolerance kDiameter;
+
+public slots:
+    void start();
+    void pause();
+    void resume();
+
+signals:
+    void productStarted(int index, int productId);
+    void holeEmitted(int index, int hole);
+    void productFinished(int index, bool expectedOk);
+    void finished();
+
+private:
+    struct Step
+    {
+        enum Kind { McuText, Result } kind = McuText;
+        QString text;
+        ProductProcessData data;
+        int hole = -1;
+    };
+
+    void tick();
+    void emitStep(const Step &step);
+    void planProduct();
+    void applyRate();
+    double normal(double mean, double sigma);
+    bool chance(double p);
+    MeasureItem measureItem(const QString &name, double value, const Tolerance &tol) const;
+    ProductProcessData resultRecord(int camera, int kind) const;
+    static McuEvent mcuEvent(const QString &text, int productId);
+
+    SysInterfaceImpl *m_host;
+    QTimer m_timer;
+    std::mt19937 m_rng;
+    double m_rate = 1.0;
+    int m_limit = 0;
+    int m_holes = 20;
+    int m_stepsPerTick = 1;
+    int m_done = 0;
+    int m_expectedOk = 0;
+    int m_nextProductId = 1;
+    bool m_started = false;
+    bool m_planOk = true;
+    QVector<Step> m_plan;
+    int m_planPos = 0;
+};
