@@ -17,7 +17,7 @@
 
 namespace {
 // The panel is grabbed while this product is being measured, after this share of its holes.
-constexpr int kShotProduct = 3;
+constexpr int kShotProduct = 8;
 constexpr double kShotHoleShare = 0.6;
 constexpr int kPollMs = 200;
 constexpr int kPollLimit = 150;          // 30 s for the report's query

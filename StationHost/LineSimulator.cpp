@@ -20,11 +20,6 @@ constexpr double kWidthDefect = 0.015;
 constexpr double kHoleDefect = 0.10;
 constexpr double kSecondHoleDefect = 0.3;
 constexpr double kAppearanceDefect = 0.06;
-
-bool within(double value, const LineSimulator::Tolerance &tol)
-{
-    return value >= tol.low && tol.up >= value;
-}
 }
 
 LineSimulator::LineSimulator(SysInterfaceImpl *host, QObject *parent)
@@ -112,9 +107,10 @@ void LineSimulator::tick()
             continue;
 
         const int index = m_done++;
-        if (m_planOk)
+        m_last = m_planned;
+        if (m_last.ok)
             ++m_expectedOk;
-        emit productFinished(index, m_planOk);
+        emit productFinished(index, m_last.ok);
         if (m_limit > 0 && m_done >= m_limit) {
             m_timer.stop();
             emit m_host->curRunningModeChanged(CurMode_Stop);
@@ -148,6 +144,8 @@ void LineSimulator::planProduct()
     m_planPos = 0;
     const int productId = m_nextProductId++;
     bool ok = true;
+    m_planned = ProductSummary();
+    m_planned.productId = productId;
 
     Step start;
     start.text = QStringLiteral("CamLenStart");
@@ -190,7 +188,10 @@ void LineSimulator::planProduct()
         double diameter = normal(kDiameter.nominal, 0.012);
         if (badHoles.contains(hole))
             diameter = kDiameter.nominal + (chance(0.5) ? 1.0 : -1.0) * (0.06 + std::abs(normal(0.0, 0.03)));
-        ok = ok && within(diameter, kDiameter);
+        if (!within(diameter, kDiameter)) {
+            ok = false;
+            ++m_planned.badHoles;
+        }
         Step holeStep;
         holeStep.kind = Step::Result;
         holeStep.hole = hole;
@@ -218,7 +219,10 @@ void LineSimulator::planProduct()
     end.text = QStringLiteral("CamLenEnd");
     m_plan << end;
 
-    m_planOk = ok;
+    m_planned.length = length;
+    m_planned.width = width;
+    m_planned.appearanceOk = appearanceOk;
+    m_planned.ok = ok;
 }
 
 double LineSimulator::normal(double mean, double sigma)

@@ -25,6 +25,17 @@ public:
         double up;
     };
 
+    // What the line made of the last product, as the simulator judged it.
+    struct ProductSummary
+    {
+        int productId = 0;
+        double length = 0.0;
+        double width = 0.0;
+        int badHoles = 0;
+        bool appearanceOk = true;
+        bool ok = true;
+    };
+
     explicit LineSimulator(SysInterfaceImpl *host, QObject *parent = nullptr);
 
     void setRate(double productsPerSecond);     // 0 = as fast as the event loop allows
@@ -40,6 +51,9 @@ public:
     int expectedOk() const { return m_expectedOk; }
     int expectedNg() const { return m_done - m_expectedOk; }
     bool isRunning() const { return m_timer.isActive(); }
+    const ProductSummary &lastProduct() const { return m_last; }
+
+    static bool within(double value, const Tolerance &tol) { return value >= tol.low && tol.up >= value; }
 
     static const Tolerance kLength;
     static const Tolerance kWidth;
@@ -86,7 +100,8 @@ private:
     int m_expectedOk = 0;
     int m_nextProductId = 1;
     bool m_started = false;
-    bool m_planOk = true;
+    ProductSummary m_planned;
+    ProductSummary m_last;
     QVector<Step> m_plan;
     int m_planPos = 0;
 };

@@ -9,9 +9,11 @@
 #include <QDockWidget>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -50,6 +52,7 @@ MainWindow::MainWindow(QWidget *panel, const QString &panelTitle, StationSysInte
     connect(m_host, &StationSysInterface::materialNumberChanged, this, &MainWindow::onMaterialNumberChanged);
     connect(m_host, &SysInterfaceImpl::curRunningModeChanged, this, [this](CurMode mode) {
         m_modeLabel->setText(mode == CurMode_Run ? QStringLiteral("运行") : QStringLiteral("停止"));
+        appendLog(QStringLiteral("运行模式 %1").arg(int(mode)));
     });
     onMaterialNumberChanged(m_host->materialNumber());
     updateCounts();
@@ -74,6 +77,19 @@ void MainWindow::buildLinePane()
     form->addRow(QStringLiteral("孔数:"), new QLabel(QString::number(m_simulator->holes()), statusBox));
     form->addRow(QStringLiteral("料号:"), m_materialLabel);
     layout->addWidget(statusBox);
+
+    auto *productBox = new QGroupBox(QStringLiteral("最近产品"), pane);
+    auto *productLayout = new QVBoxLayout(productBox);
+    m_products = new QTableWidget(0, 8, productBox);
+    m_products->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("产品号"), QStringLiteral("时间"),
+                                           QStringLiteral("长度"), QStringLiteral("宽度"), QStringLiteral("NG孔数"),
+                                           QStringLiteral("外观"), QStringLiteral("面板判定")});
+    m_products->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_products->verticalHeader()->setVisible(false);
+    m_products->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_products->setSelectionBehavior(QAbstractItemView::SelectRows);
+    productLayout->addWidget(m_products);
+    layout->addWidget(productBox, 3);
 
     auto *logBox = new QGroupBox(QStringLiteral("产线事件"), pane);
     auto *logLayout = new QVBoxLayout(logBox);
@@ -109,11 +125,36 @@ void MainWindow::onProductStarted(int index, int productId)
 
 void MainWindow::onProductFinished(int index, bool expectedOk)
 {
+    constexpr int kMaxRows = 200;
+    const LineSimulator::ProductSummary &product = m_simulator->lastProduct();
     const QString verdict = m_tally->lastVerdict();
-    QString line = QStringLiteral("产品 #%1: %2").arg(index + 1).arg(verdict.isEmpty() ? QStringLiteral("?") : verdict);
+
+    m_products->insertRow(0);
+    const auto cell = [this](int column, const QString &text, bool isBad) {
+        auto *item = new QTableWidgetItem(text);
+        item->setTextAlignment(Qt::AlignCenter);
+        if (isBad)
+            item->setForeground(QColor(QStringLiteral("#F56C6C")));
+        m_products->setItem(0, column, item);
+    };
+    cell(0, QString::number(index + 1), false);
+    cell(1, QString::number(product.productId), false);
+    cell(2, QTime::currentTime().toString(QStringLiteral("hh:mm:ss")), false);
+    cell(3, QString::number(product.length, 'f', 3), !LineSimulator::within(product.length, LineSimulator::kLength));
+    cell(4, QString::number(product.width, 'f', 3), !LineSimulator::within(product.width, LineSimulator::kWidth));
+    cell(5, QString::number(product.badHoles), product.badHoles > 0);
+    cell(6, product.appearanceOk ? QStringLiteral("OK") : QStringLiteral("NG"), !product.appearanceOk);
+    cell(7, verdict.isEmpty() ? QStringLiteral("?") : verdict, verdict != QLatin1String("OK"));
+    if (m_products->rowCount() > kMaxRows)
+        m_products->removeRow(kMaxRows);
+
+    // The panel judges on its own; a disagreement with the line's plan is worth a note.
     if (verdict != (expectedOk ? QLatin1String("OK") : QLatin1String("NG")))
-        line += QStringLiteral("  (模拟判定 %1)").arg(expectedOk ? QStringLiteral("OK") : QStringLiteral("NG"));
-    appendLog(line);
+        appendLog(QStringLiteral("产品 #%1: 面板判定 %2，模拟判定 %3")
+                      .arg(index + 1)
+                      .arg(verdict, expectedOk ? QStringLiteral("OK") : QStringLiteral("NG")));
+    else if (!expectedOk)
+        appendLog(QStringLiteral("产品 #%1 (pid %2): NG").arg(index + 1).arg(product.productId));
 }
 
 void MainWindow::onMaterialNumberChanged(const QString &text)

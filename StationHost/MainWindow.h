@@ -6,6 +6,7 @@ class LineSimulator;
 class QAction;
 class QLabel;
 class QPlainTextEdit;
+class QTableWidget;
 class StationSysInterface;
 class VerdictTally;
 
@@ -39,6 +40,7 @@ private:
     QLabel *m_productLabel = nullptr;
     QLabel *m_rateLabel = nullptr;
     QLabel *m_materialLabel = nullptr;
+    QTableWidget *m_products = nullptr;
     QPlainTextEdit *m_log = nullptr;
     QLabel *m_countLabel = nullptr;
     QAction *m_pauseAction = nullptr;
