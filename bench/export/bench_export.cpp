@@ -1,0 +1,295 @@
+// Report export speed and memory: ours (ReportWorkbookWriter, and the report dialog's export
+// button when built with it) against a plain C program on libxlsxwriter and against openpyxl,
+// all writing the same cells of generated products with 20 holes each.
+//
+// bench_export [products]                      the whole comparison (default 10000)
+// bench_export --child ours|dialog N OUT.xlsx  one measured export, prints
+//                                              "wall_seconds cpu_seconds growth_kb records_kb"
+// bench_export --cells N CELLS.tsv               only the cells of the baselines
+
+#include "FileReveal.h"
+#include "ProductInfo.h"
+#include "ReportWorkbookWriter.h"
+#include "SaveFilePrompt.h"
+#ifdef TLV_BENCH_DIALOG
+#include "ReportTable.h"
+#endif
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMetaObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+namespace {
+
+constexpr int holesPerProduct = 20;
+using Products = QList<std::shared_ptr<tlv::ProductInfo>>;
+
+long statusKb(const char *key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix(key);
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// From here on VmHWM reports the peak since this call.
+double cpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+void resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+// A line's day: mostly OK products, hole diameters around 4 mm, positions along the part.
+Products makeProducts(int count)
+{
+    quint32 seed = 20240301u;
+    auto next = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const QDateTime start(QDate(2024, 3, 1), QTime(8, 0, 0));
+    Products products;
+    products.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        auto p = std::make_shared<tlv::ProductInfo>();
+        p->uptime = start.addSecs(qint64(i) * 7).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        p->pid = 100000 + i;
+        p->barcode = QStringLiteral("M2403%1,WO240301%2").arg(next() % 10000, 4, 10, QLatin1Char('0'))
+                         .arg(i / 500, 4, 10, QLatin1Char('0'));
+        p->psize = QStringLiteral("%1*%2").arg(QString::number(1200 + (next() % 1000) / 10.0, 'g', 6),
+                                               QString::number(45 + (next() % 100) / 100.0, 'g', 6));
+        const quint32 r = next() % 100;
+        p->status = r < 85 ? 3 : r < 92 ? 2 : r < 97 ? 1 : 0;
+        for (int j = 0; j < holesPerProduct; ++j) {
+            auto h = std::make_shared<tlv::HoleInfo>();
+            const double value = 4.0 + (int(next() % 2001) - 1000) / 10000.0;
+            h->idx = j;
+            h->status = qAbs(value - 4.0) <= 0.08;
+            h->value = QString::number(value, 'g', 6);
+            h->position = QString::number(j * 12.5 + 3.25, 'g', 6);
+            p->vtHoles.append(h);
+        }
+        products.append(p);
+    }
+    return products;
+}
+
+// The cells the report writer makes of these products, for the C and Python baselines.
+void writeCells(const QString &fileName, const Products &products)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(fileName));
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    auto cell = [&out](int row, int col, char kind, int fmt, const QString &text) {
+        out << row << '\t' << col << '\t' << kind << '\t' << fmt << '\t' << text << '\n';
+    };
+    const QStringList headers{"Time", "ProductID", "Material number", "Order number", "Result", "Length", "Diameter"};
+    for (int c = 0; c < headers.size(); ++c)
+        cell(1, c + 1, 's', 0, headers.at(c));
+    out << "merge\t1\t7\t1\t" << 6 + holesPerProduct << "\tDiameter\n";
+    const QStringList results{QStringLiteral("尺寸NG、外观NG"), QStringLiteral("外观NG"), QStringLiteral("尺寸NG"),
+                              QStringLiteral("OK")};
+    int row = 2;
+    for (const auto &p : products) {
+        cell(row, 1, 's', 0, p->uptime);
+        cell(row, 2, 'n', 0, QString::number(p->pid));
+        const QStringList parts = p->barcode.split(QLatin1Char(','));
+        cell(row, 3, 's', 0, parts.at(0));
+        cell(row, 4, 's', 0, parts.at(1));
+        cell(row, 5, 's', 0, results.at(p->status));
+        cell(row, 6, 's', 0, p->psize);
+        for (const auto &h : p->vtHoles)
+            cell(row, 7 + h->idx, 's', h->status ? 1 : 2, h->value);
+        ++row;
+    }
+}
+
+int child(const QString &mode, int count, const QString &out)
+{
+    const long atStart = statusKb("VmRSS:");
+    Products products = makeProducts(count);
+    const long records = statusKb("VmRSS:") - atStart;
+    QElapsedTimer timer;
+    double cpu = 0;
+    resetPeak();
+    const long before = statusKb("VmRSS:");
+    bool ok = false;
+    if (mode == QLatin1String("ours")) {
+        timer.start();
+        cpu = cpuSeconds();
+        ok = ReportWorkbookWriter::write(out, products);
+#ifdef TLV_BENCH_DIALOG
+    } else if (mode == QLatin1String("dialog")) {
+        ReportTable dialog(QDir::temp().filePath(QStringLiteral("bench_export_unused.db")));
+        QMetaObject::invokeMethod(&dialog, "Slot_FindResult", Q_ARG(bool, true), Q_ARG(Products, products));
+        products.clear(); // the dialog's model holds them now
+        SaveFilePrompt::setOverride([&out](QWidget *, const QString &, const QString &) { return out; });
+        FileReveal::setLauncher([](const QString &, const QStringList &, const QString &) {});
+        timer.start();
+        cpu = cpuSeconds();
+        ok = QMetaObject::invokeMethod(&dialog, "Slot_BtnExportClicked") && QFile::exists(out);
+#endif
+    } else {
+        return 2;
+    }
+    cpu = cpuSeconds() - cpu;
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    std::printf("%.6f %.6f %ld %ld\n", seconds, cpu, statusKb("VmHWM:") - before, records);
+    return ok ? 0 : 1;
+}
+
+struct Result
+{
+    double seconds = 0;
+    double cpu = 0;
+    long growthKb = 0;
+    long recordsKb = 0;
+};
+
+bool run(const QString &program, const QStringList &arguments, Result *result)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(program));
+        return false;
+    }
+    const QList<QByteArray> fields = process.readAllStandardOutput().trimmed().split(' ');
+    result->seconds = fields.value(0).toDouble();
+    result->cpu = fields.value(1).toDouble();
+    result->growthKb = fields.value(2).toLong();
+    result->recordsKb = fields.value(3).toLong();
+    return true;
+}
+
+struct Command
+{
+    QString program;
+    QStringList arguments;
+    Result best;
+};
+
+// The machine is shared: the commands take turns, and each keeps its least disturbed run
+// (wall and CPU time separately).
+void measure(QList<Command *> commands, int runs)
+{
+    for (int i = 0; i < runs; ++i) {
+        for (Command *c : qAsConst(commands)) {
+            Result r;
+            if (!run(c->program, c->arguments, &r))
+                std::exit(1);
+            if (i == 0) {
+                c->best = r;
+                continue;
+            }
+            c->best.seconds = std::min(c->best.seconds, r.seconds);
+            c->best.cpu = std::min(c->best.cpu, r.cpu);
+            c->best.growthKb = std::max(c->best.growthKb, r.growthKb);
+        }
+    }
+}
+
+QByteArray sheetXml(const QString &xlsx)
+{
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), xlsx, QStringLiteral("xl/worksheets/sheet1.xml")});
+    unzip.waitForFinished(-1);
+    return unzip.readAllStandardOutput();
+}
+
+void print(const char *name, const Result &r, const Result &plain, const Result &openpyxl)
+{
+    std::printf("%-34s wall %7.3f s (%5.2fx plain, %5.1fx faster than openpyxl)  "
+                "cpu %7.3f s (%5.2fx plain, %5.1fx faster than openpyxl)  peak growth %6.1f MB\n",
+                name, r.seconds, r.seconds / plain.seconds, openpyxl.seconds / r.seconds, r.cpu, r.cpu / plain.cpu,
+                openpyxl.cpu / r.cpu, r.growthKb / 1024.0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 5 && qstrcmp(argv[1], "--child") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return child(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(), QString::fromLocal8Bit(argv[4]));
+    }
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--cells") == 0) {
+        writeCells(QString::fromLocal8Bit(argv[3]), makeProducts(QByteArray(argv[2]).toInt()));
+        return 0;
+    }
+    const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 10000;
+    QTemporaryDir dir;
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString cells = dir.filePath(QStringLiteral("cells.tsv"));
+    writeCells(cells, makeProducts(count));
+
+    std::printf("%d products of %d holes, %d cells\n", count, holesPerProduct, count * (6 + holesPerProduct) + 7);
+    const QString oursFile = dir.filePath(QStringLiteral("ours.xlsx"));
+    const QString plainFile = dir.filePath(QStringLiteral("plain.xlsx"));
+    Command plain{QStringLiteral(TLV_PLAIN_EXPORT), {cells, plainFile}, {}};
+    Command ours{self, {"--child", "ours", QString::number(count), oursFile}, {}};
+    Command openpyxl{QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(TLV_OPENPYXL_EXPORT), cells, dir.filePath("openpyxl.xlsx")}, {}};
+    Command ours10x{self, {"--child", "ours", QString::number(count * 10), dir.filePath("ours10x.xlsx")}, {}};
+#ifdef TLV_BENCH_DIALOG
+    Command dialog{self, {"--child", "dialog", QString::number(count), dir.filePath("dialog.xlsx")}, {}};
+    measure({&plain, &ours, &dialog}, 7);
+#else
+    measure({&plain, &ours}, 7);
+#endif
+    measure({&openpyxl}, 2);
+    measure({&ours10x}, 1);
+
+    print("plain C, libxlsxwriter", plain.best, plain.best, openpyxl.best);
+    print("openpyxl write-only", openpyxl.best, plain.best, openpyxl.best);
+    print("ReportWorkbookWriter", ours.best, plain.best, openpyxl.best);
+#ifdef TLV_BENCH_DIALOG
+    print("ReportTable::Slot_BtnExportClicked", dialog.best, plain.best, openpyxl.best);
+#endif
+    std::printf("ReportWorkbookWriter, %d products: wall %.3f s, cpu %.3f s\n", count * 10, ours10x.best.seconds,
+                ours10x.best.cpu);
+    std::printf("peak growth beyond the records: %.1f MB at %d, %.1f MB at %d (ratio %.2f); records held %.1f MB "
+                "and %.1f MB\n",
+                ours.best.growthKb / 1024.0, count, ours10x.best.growthKb / 1024.0, count * 10,
+                double(ours10x.best.growthKb) / std::max(1L, ours.best.growthKb), ours.best.recordsKb / 1024.0,
+                ours10x.best.recordsKb / 1024.0);
+    const QByteArray oursXml = sheetXml(oursFile);
+    std::printf("sheet XML of ours and of plain C identical: %s (%lld bytes)\n",
+                oursXml == sheetXml(plainFile) ? "yes" : "NO", qint64(oursXml.size()));
+    auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    std::printf("targets (wall / cpu): within 1.3x of plain C: %s / %s; at least 5x faster than openpyxl: %s / %s; "
+                "peak growth x10 within 1.2x: %s\n",
+                verdict(ours.best.seconds <= 1.3 * plain.best.seconds), verdict(ours.best.cpu <= 1.3 * plain.best.cpu),
+                verdict(openpyxl.best.seconds >= 5 * ours.best.seconds), verdict(openpyxl.best.cpu >= 5 * ours.best.cpu),
+                verdict(ours10x.best.growthKb <= 1.2 * ours.best.growthKb));
+    return 0;
+}
