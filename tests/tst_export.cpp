@@ -1,14 +1,19 @@
 #include "CurrentProductWorkbookWriter.h"
+#include "Custom_TALVORIN.h"
 #include "FileReveal.h"
 #include "HoleEntry.h"
 #include "MessageGuard.h"
 #include "ProductInfo.h"
+#include "ReportTable.h"
 #include "ReportWorkbookWriter.h"
+#include "SaveFilePrompt.h"
+#include "TestHost.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -113,12 +118,14 @@ private slots:
         QLocale::setDefault(QLocale::c());
         MessageGuard::install();
         QVERIFY(m_dir.isValid());
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("DectDB")));
     }
     void cleanup()
     {
+        SaveFilePrompt::setOverride({});
+        FileReveal::setLauncher({});
         QCOMPARE(MessageGuard::unexpected(), QStringList());
         MessageGuard::reset();
-        FileReveal::setLauncher({});
     }
 
     void reportBarcode_data()
@@ -454,6 +461,117 @@ private slots:
 #else
         QCOMPARE(started, (QStringList{"xdg-open", "/data/reports", QString()}));
 #endif
+    }
+
+    // The panel's export button, from the host's results to the saved workbook.
+    void panelExport_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("saved") << false;
+        QTest::newRow("cancelled") << true;
+    }
+    void panelExport()
+    {
+        QFETCH(bool, cancel);
+        // The panel keeps one named database connection for the process; one folder for all.
+        TestHost host;
+        host.data = m_dir.path();
+        Custom_TALVORIN prototype;
+        std::unique_ptr<PluginWidget> panel(prototype.create(&host));
+        emit host.Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart")));
+        emit host.cameraDetectionCompleted(TestHost::hole(2.5, 1.9, 2.1));
+        emit host.cameraDetectionCompleted(TestHost::hole(2.0, 1.9, 2.1));
+        emit host.cameraDetectionCompleted(TestHost::sizeGroup({{QStringLiteral("TALVORIN长度"), 120.5}}, 0, 200));
+
+        const QString file = path(QStringLiteral("sub/../current.xlsx"));
+        QStringList asked;
+        SaveFilePrompt::setOverride([&](QWidget *parent, const QString &caption, const QString &filter) {
+            asked << QString::number(parent == panel.get()) << caption << filter;
+            return cancel ? QString() : file;
+        });
+        QStringList started;
+        FileReveal::setLauncher([&started](const QString &program, const QStringList &arguments, const QString &) {
+            started << program << arguments;
+        });
+        QPushButton *button = nullptr;
+        const auto buttons = panel->findChildren<QPushButton *>();
+        for (QPushButton *b : buttons)
+            if (b->text() == QStringLiteral("导出当前产品尺寸数据"))
+                button = b;
+        QVERIFY(button);
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("sub")));
+        QFile::remove(file);
+        QTest::mouseClick(button, Qt::LeftButton);
+
+        QCOMPARE(asked, (QStringList{"1", "Save File", "xlsx (*.xlsx)"}));
+        if (cancel) {
+            QVERIFY(!QFile::exists(file));
+            QCOMPARE(started, QStringList());
+            return;
+        }
+        QCOMPARE(started, (QStringList{"xdg-open", QFileInfo(file).absolutePath()}));
+        const QJsonObject book = readBook(file);
+        QCOMPARE(value(book, "A1").toString(), QStringLiteral("order"));
+        QCOMPARE(value(book, "A2").toInt(), 1);
+        QCOMPARE(value(book, "B2").toDouble(), 2.5);
+        QCOMPARE(colour(book, "B2"), blue);
+        QCOMPARE(value(book, "C2").toString(), QStringLiteral("NG"));
+        QCOMPARE(colour(book, "C2"), red);
+        QCOMPARE(value(book, "D2").toInt(), -1);
+        QCOMPARE(value(book, "B3").toDouble(), 2.0);
+        QCOMPARE(colour(book, "B3"), darkYellow);
+        QCOMPARE(value(book, "C3").toString(), QStringLiteral("OK"));
+        QCOMPARE(value(book, "F2").toString(), QStringLiteral("TALVORIN长度"));
+        QCOMPARE(value(book, "G2").toString(), QStringLiteral("\t120.5"));
+    }
+
+    // The report dialog's export button over products it was handed by its worker.
+    void dialogExport_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("saved") << false;
+        QTest::newRow("cancelled") << true;
+    }
+    void dialogExport()
+    {
+        QFETCH(bool, cancel);
+        // The panel keeps one named database connection for the process; one folder for all.
+        TestHost host;
+        host.data = m_dir.path();
+        Custom_TALVORIN prototype;
+        std::unique_ptr<PluginWidget> panel(prototype.create(&host)); // creates the product table
+        ReportTable dialog(path(QStringLiteral("DectDB/TLV.db")));
+        const QList<ProductPtr> products{product("M1,O1", 3, {{0, true, "4.01"}, {1, true, "3.99"}}, 11),
+                                         product("M2", 0, {{0, false, "4.2"}}, 12)};
+        QVERIFY(QMetaObject::invokeMethod(&dialog, "Slot_FindResult", Qt::DirectConnection, Q_ARG(bool, true),
+                                          Q_ARG(QList<std::shared_ptr<tlv::ProductInfo>>, products)));
+
+        const QString file = path(QStringLiteral("report.xlsx"));
+        SaveFilePrompt::setOverride([&](QWidget *, const QString &, const QString &) {
+            return cancel ? QString() : file;
+        });
+        int reveals = 0;
+        FileReveal::setLauncher([&reveals](const QString &, const QStringList &, const QString &) { ++reveals; });
+        auto *button = dialog.findChild<QPushButton *>(QStringLiteral("btnExport"));
+        QVERIFY(button);
+        QFile::remove(file);
+        QTest::mouseClick(button, Qt::LeftButton);
+
+        QCOMPARE(reveals, cancel ? 0 : 1);
+        QCOMPARE(QFile::exists(file), !cancel);
+        if (cancel)
+            return;
+        const QJsonObject book = readBook(file);
+        QCOMPARE(book.value("merged").toArray(), QJsonArray{"G1:H1"});
+        QCOMPARE(value(book, "B2").toInt(), 11);
+        QCOMPARE(value(book, "E2").toString(), QStringLiteral("OK"));
+        QCOMPARE(value(book, "H2").toString(), QStringLiteral("3.99"));
+        QCOMPARE(value(book, "B3").toInt(), 12);
+        QCOMPARE(value(book, "C3").toString(), QStringLiteral("M2"));
+        QVERIFY(value(book, "D3").isUndefined());
+        QCOMPARE(value(book, "E3").toString(), QStringLiteral("尺寸NG、外观NG"));
+        QCOMPARE(value(book, "G3").toString(), QStringLiteral("4.2"));
+        QCOMPARE(colour(book, "G3"), red);
     }
 };
 
