@@ -1,0 +1,55 @@
+// Feeds arbitrary bytes to the reader of the "diameter" and "appearance" columns. Besides
+// memory errors it checks that the simdjson path and the QJsonDocument reference agree on
+// every input, and that the QString entry point the worker uses gives the same items.
+#include "RecordJsonParser.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void mismatch(const char *what, int index)
+{
+    std::fprintf(stderr, "fast and reference reader disagree on %s at item %d\n", what, index);
+    std::abort();
+}
+
+void compare(const RecordJsonParser::HoleList &a, const RecordJsonParser::HoleList &b, const char *what)
+{
+    if (a.size() != b.size())
+        mismatch(what, -1);
+    for (int i = 0; i < a.size(); ++i) {
+        const tlv::HoleInfo &x = *a.at(i);
+        const tlv::HoleInfo &y = *b.at(i);
+        if (x.idx != y.idx || x.status != y.status || x.position != y.position || x.value != y.value)
+            mismatch(what, i);
+    }
+}
+
+void compare(const RecordJsonParser::ApeList &a, const RecordJsonParser::ApeList &b, const char *what)
+{
+    if (a.size() != b.size())
+        mismatch(what, -1);
+    for (int i = 0; i < a.size(); ++i) {
+        const tlv::ApeInfo &x = *a.at(i);
+        const tlv::ApeInfo &y = *b.at(i);
+        if (x.idx != y.idx || x.status != y.status || x.position != y.position || x.ngtypes != y.ngtypes)
+            mismatch(what, i);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    compare(RecordJsonParser::parseHoles(bytes), RecordJsonParser::parseHolesQt(bytes), "holes");
+    compare(RecordJsonParser::parseApes(bytes), RecordJsonParser::parseApesQt(bytes), "findings");
+
+    // The worker hands over the column as text; invalid UTF-8 is replaced on the way in.
+    const QString text = QString::fromUtf8(bytes);
+    const QByteArray utf8 = text.toUtf8();
+    compare(RecordJsonParser::parseHoles(text), RecordJsonParser::parseHolesQt(utf8), "holes from text");
+    compare(RecordJsonParser::parseApes(text), RecordJsonParser::parseApesQt(utf8), "findings from text");
+    return 0;
+}
