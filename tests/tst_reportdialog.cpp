@@ -1,5 +1,6 @@
 #include "FileReveal.h"
 #include "ReportTable.h"
+#include "ReportTableModel.h"
 #include "SaveFilePrompt.h"
 #include "../Plugins/Widgets/Custom_TALVORIN/ui_ReportTable.h"
 
@@ -345,6 +346,11 @@ void TestReportDialog::findClearsBeforeResults()
     QChart *bars = chartIn(&dialog, "widBarChart");
     QCOMPARE(pie->series().size(), 1);
     QCOMPARE(bars->series().size(), 1);
+    auto *productModel = qobject_cast<ReportTableModel *>(products->model());
+    QVERIFY(productModel);
+    const std::weak_ptr<tlv::ProductInfo> shown = productModel->getProduct(productModel->index(0, 0));
+    const std::weak_ptr<tlv::HoleInfo> shownHole = shown.lock()->vtHoles.value(0);
+    QVERIFY(!shownHole.expired());
 
     child<QPushButton>(&dialog, "btnFind")->click();
     // Cleared synchronously, before the worker answers.
@@ -354,6 +360,9 @@ void TestReportDialog::findClearsBeforeResults()
     QCOMPARE(bars->series().size(), 0);
     QCOMPARE(bars->axes().size(), 0);
     QCOMPARE(total(&dialog), QStringLiteral("共5条"));
+    // The cleared records are let go, holes included.
+    QTRY_VERIFY(shown.expired());
+    QTRY_VERIFY(shownHole.expired());
 
     QTRY_COMPARE_WITH_TIMEOUT(products->model()->rowCount(), 5, 10000);
     QTRY_COMPARE(pie->series().size(), 1);
