@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QDebug>
 #include <QDialog>
 #include <QDir>
@@ -21,7 +22,8 @@ constexpr int kShotProduct = 8;
 constexpr double kShotHoleShare = 0.6;
 constexpr int kPollMs = 200;
 constexpr int kPollLimit = 150;          // 30 s for the report's query
-constexpr int kChartSettleMs = 1500;     // chart animations
+constexpr int kChartSettleMs = 2500;     // chart animations
+constexpr int kReportDays = 7;           // the report shows the last week, not just today
 
 bool saveImage(const QPixmap &pixmap, const QString &file)
 {
@@ -96,6 +98,7 @@ void HostAutomation::pressReportButton()
         m_pollsLeft = kPollLimit;
         m_poll.start();
     }
+    qInfo() << "pressing the panel's report button";
     // The report runs modally inside the click, so the click must not run inside this call.
     QTimer::singleShot(0, button, &QPushButton::click);
 }
@@ -124,8 +127,25 @@ void HostAutomation::pollReport()
     if (!view || !view->model() || !total)
         return;
     const int rows = view->model()->rowCount();
-    // The query is done once the total shows the full row count.
-    if (rows == 0 || total->text() != QStringLiteral("共%1条").arg(rows))
+    // A query is done once the total shows the full row count.
+    if (total->text() != QStringLiteral("共%1条").arg(rows))
+        return;
+    if (!m_rangeWidened) {
+        // As an operator would: widen the range to the last week and search again.
+        auto *start = m_report->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeStart"));
+        auto *find = m_report->findChild<QPushButton *>(QStringLiteral("btnFind"));
+        if (!start || !find) {
+            qWarning() << "report: no date range to widen";
+        } else {
+            start->setDateTime(QDateTime(QDate::currentDate().addDays(-kReportDays), QTime(0, 0)));
+            // The total keeps its old text until the new query is complete.
+            total->clear();
+            find->click();
+        }
+        m_rangeWidened = true;
+        return;
+    }
+    if (rows == 0)
         return;
     m_poll.stop();
 

@@ -44,6 +44,7 @@ private:
     QString m_reportShot;
     bool m_openReport = false;
     bool m_reportPressed = false;
+    bool m_rangeWidened = false;
     int m_pending = 0;
     int m_pollsLeft = 0;
     QTimer m_poll;

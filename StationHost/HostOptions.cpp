@@ -44,6 +44,9 @@ bool HostOptions::parse(const QStringList &arguments, QString *error)
     const QCommandLineOption seedDaysOpt(QStringLiteral("seed-days"),
                                          QStringLiteral("Days the generated products span (default 7)."),
                                          QStringLiteral("DAYS"));
+    const QCommandLineOption randomSeedOpt(QStringLiteral("seed"),
+                                           QStringLiteral("Random seed of the line and the generated products."),
+                                           QStringLiteral("S"));
     const QCommandLineOption reportOpt(QStringLiteral("open-report"),
                                        QStringLiteral("Press the panel's report button after the first product."));
     const QCommandLineOption panelShotOpt(QStringLiteral("screenshot-panel"),
@@ -54,7 +57,7 @@ bool HostOptions::parse(const QStringList &arguments, QString *error)
                                            QStringLiteral("FILE"));
     const QCommandLineOption headlessOpt(QStringLiteral("headless"),
                                          QStringLiteral("Run offscreen for a fixed number of products and print a summary."));
-    parser.addOptions({dataOpt, settingsOpt, pluginOpt, productsOpt, rateOpt, seedOpt, seedDaysOpt, reportOpt,
+    parser.addOptions({dataOpt, settingsOpt, pluginOpt, productsOpt, rateOpt, seedOpt, seedDaysOpt, randomSeedOpt, reportOpt,
                        panelShotOpt, reportShotOpt, headlessOpt});
     parser.process(arguments);   // handles --help and --version itself
 
@@ -72,6 +75,15 @@ bool HostOptions::parse(const QStringList &arguments, QString *error)
     };
     if (!toInt(productsOpt, 0, &products) || !toInt(seedOpt, 0, &seedDemo) || !toInt(seedDaysOpt, 1, &seedDays))
         return false;
+    if (parser.isSet(randomSeedOpt)) {
+        bool ok = false;
+        seed = parser.value(randomSeedOpt).toUInt(&ok);
+        if (!ok) {
+            *error = QStringLiteral("--seed needs an unsigned integer");
+            return false;
+        }
+        fixedSeed = true;
+    }
     if (parser.isSet(rateOpt)) {
         bool ok = false;
         rate = parser.value(rateOpt).toDouble(&ok);

@@ -14,6 +14,8 @@ public:
     double rate = -1.0;       // products per second; negative = default of the mode
     int seedDemo = 0;
     int seedDays = 7;
+    bool fixedSeed = false;   // reproducible runs (screenshots)
+    quint32 seed = 0;
     bool openReport = false;
     QString panelShot;
     QString reportShot;

@@ -9,9 +9,9 @@
 #include <cmath>
 
 // Nominal sizes of the TALVORIN profile in mm; limits are inclusive.
-const LineSimulator::Tolerance LineSimulator::kLength{318.0, 317.5, 318.5};
-const LineSimulator::Tolerance LineSimulator::kWidth{42.0, 41.75, 42.25};
-const LineSimulator::Tolerance LineSimulator::kDiameter{6.0, 5.95, 6.05};
+const LineSimulator::Tolerance LineSimulator::kLength{1200.0, 1198.8, 1201.2};
+const LineSimulator::Tolerance LineSimulator::kWidth{35.0, 34.9, 35.1};
+const LineSimulator::Tolerance LineSimulator::kDiameter{8.0, 7.95, 8.05};
 
 namespace {
 // Share of products with a deliberately bad value, so that a run shows a few NG products.
@@ -152,9 +152,9 @@ void LineSimulator::planProduct()
     m_plan << start;
 
     // Length on camera 1 (with a grey-level item the panel does not show), width on camera 2.
-    double length = normal(kLength.nominal, 0.12);
+    double length = normal(kLength.nominal, 0.3);
     if (chance(kLengthDefect))
-        length = kLength.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(0.75, 0.1);
+        length = kLength.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(1.8, 0.2);
     ok = ok && within(length, kLength);
     Step lengthStep;
     lengthStep.kind = Step::Result;
@@ -165,9 +165,9 @@ void LineSimulator::planProduct()
                                                                Tolerance{128.0, 80.0, 200.0}));
     m_plan << lengthStep;
 
-    double width = normal(kWidth.nominal, 0.05);
+    double width = normal(kWidth.nominal, 0.02);
     if (chance(kWidthDefect))
-        width = kWidth.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(0.4, 0.05);
+        width = kWidth.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(0.15, 0.02);
     ok = ok && within(width, kWidth);
     Step widthStep;
     widthStep.kind = Step::Result;

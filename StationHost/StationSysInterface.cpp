@@ -7,7 +7,7 @@ namespace {
 // Cameras along the chute; positions cycle over them.
 constexpr int kCameras = 4;
 constexpr double kFirstReading = 250.0;
-constexpr double kReadingStep = 12.5;
+constexpr double kReadingStep = 60.0;   // 6 cm between holes
 }
 
 StationSysInterface::StationSysInterface(const QString &baseDir, const QString &dataDir,

@@ -24,7 +24,7 @@ public:
     QString materialNumber() const { return m_materialNumber; }
 
     // Chute-scale readings of the camera positions, as the line's VantrelPanel keeps them:
-    // "250,cam1;262.5,cam2;..." with the reading as the first field of each record.
+    // "250,cam1;310,cam2;..." with the reading as the first field of each record.
     static QString cameraPositionsText(int count);
 
 signals:

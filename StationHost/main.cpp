@@ -94,10 +94,9 @@ qlonglong countRows(const QString &dbPath)
     return queryNumber(dbPath, QStringLiteral("SELECT COUNT(*) FROM product_data_new"));
 }
 
-bool seedDatabase(const QString &dbPath, int products, int days)
+bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed)
 {
 #ifdef TLV_HAVE_DATAGEN
-    const quint32 seed = QRandomGenerator::global()->generate();
     if (!ProductDataGenerator::generate(dbPath, products, days, QDateTime::currentDateTime(), kHoles, seed)) {
         qCritical().noquote() << "could not seed" << dbPath;
         return false;
@@ -108,6 +107,7 @@ bool seedDatabase(const QString &dbPath, int products, int days)
     Q_UNUSED(dbPath);
     Q_UNUSED(products);
     Q_UNUSED(days);
+    Q_UNUSED(seed);
     qCritical() << "--seed-demo: this build has no data generator";
     return false;
 #endif
@@ -145,7 +145,8 @@ int main(int argc, char **argv)
     }
     // The same place the panel computes from dataPath(); used here for seeding and read-back.
     const QString dbPath = QDir(dbDir).filePath(QStringLiteral("TLV.db"));
-    if (options.seedDemo > 0 && !seedDatabase(dbPath, options.seedDemo, options.seedDays))
+    const quint32 seed = options.fixedSeed ? options.seed : QRandomGenerator::global()->generate();
+    if (options.seedDemo > 0 && !seedDatabase(dbPath, options.seedDemo, options.seedDays, seed))
         return 1;
     const qlonglong rowsBefore = countRows(dbPath);
 
@@ -180,7 +181,7 @@ int main(int argc, char **argv)
     simulator.setHoles(kHoles);
     simulator.setRate(options.effectiveRate());
     simulator.setProductLimit(options.effectiveProducts());
-    simulator.setSeed(QRandomGenerator::global()->generate());
+    simulator.setSeed(seed + 1);
     const qlonglong lastPid = queryNumber(dbPath, QStringLiteral("SELECT COALESCE(MAX(pid), 0) FROM product_data_new"));
     simulator.setFirstProductId(int(qMax<qlonglong>(lastPid, 0)) + 1);
 

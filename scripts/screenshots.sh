@@ -34,7 +34,7 @@ JSON
 cd "$work"
 env -u QT_QPA_PLATFORM LANG=C.UTF-8 LC_ALL=C.UTF-8 \
     xvfb-run -a -s "-screen 0 1920x1080x24" \
-    "$host" --data "$work/data" --seed-demo 600 --seed-days 7 --rate 2 \
+    "$host" --data "$work/data" --seed-demo 600 --seed-days 7 --seed 7 --rate 2 \
     --screenshot-panel "$root/docs/panel.png" --screenshot-report "$root/docs/report.png"
 
 for image in "$root/docs/panel.png" "$root/docs/report.png"; do
