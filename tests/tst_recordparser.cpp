@@ -46,12 +46,18 @@ bool sameResults(const QByteArray &input, QString *why)
     const QString qtHoles = describe(RecordJsonParser::parseHolesQt(input));
     const QString fastApes = describe(RecordJsonParser::parseApes(input));
     const QString qtApes = describe(RecordJsonParser::parseApesQt(input));
-    if (fastHoles == qtHoles && fastApes == qtApes)
+    // The worker's entry: the column's text, converted to UTF-8 without QString::toUtf8.
+    const QString text = QString::fromUtf8(input);
+    const QByteArray textUtf8 = text.toUtf8();
+    const bool sameText = describe(RecordJsonParser::parseHoles(text)) == describe(RecordJsonParser::parseHolesQt(textUtf8))
+                          && describe(RecordJsonParser::parseApes(text)) == describe(RecordJsonParser::parseApesQt(textUtf8));
+    if (fastHoles == qtHoles && fastApes == qtApes && sameText)
         return true;
-    *why = QStringLiteral("input %1\n holes fast %2\n holes qt   %3\n apes fast  %4\n apes qt    %5")
+    *why = QStringLiteral("%6input %1\n holes fast %2\n holes qt   %3\n apes fast  %4\n apes qt    %5")
                .arg(QString::fromLatin1(input.toPercentEncoding(" []{}:,\"'.-+"))
                         .left(400),
-                    fastHoles, qtHoles, fastApes, qtApes);
+                    fastHoles, qtHoles, fastApes, qtApes)
+               .arg(sameText ? QString() : QStringLiteral("(as text) "));
     return false;
 }
 

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QtAlgorithms>
 
 #include <simdjson.h>
 
@@ -168,9 +169,11 @@ bool parseFast(ThreadParser &tp, const char *data, size_t size, element &root)
 {
     if (!tp.ready || hasSurrogateEscape(data, size))
         return false;
-    if (tp.padded.size() < size + simdjson::SIMDJSON_PADDING)
-        tp.padded.resize(size + simdjson::SIMDJSON_PADDING + size / 2);
-    std::memcpy(tp.padded.data(), data, size);
+    if (data != tp.padded.data()) { // not converted in place by utf8Of
+        if (tp.padded.size() < size + simdjson::SIMDJSON_PADDING)
+            tp.padded.resize(size + simdjson::SIMDJSON_PADDING + size / 2);
+        std::memcpy(tp.padded.data(), data, size);
+    }
     if (tp.parser.parse(tp.padded.data(), size, false).get(root) != simdjson::SUCCESS)
         return false;
     return numbersAgree(root);
@@ -212,16 +215,22 @@ QJsonArray topLevelArray(const QByteArray &utf8)
 // differently, so those few values go through QString::number.
 bool isTie(double v, int x)
 {
-    int exp2 = 0;
-    const double frac = std::frexp(std::fabs(v), &exp2); // |v| = frac * 2^exp2, frac in [0.5, 1)
-    uint64_t m = uint64_t(std::ldexp(frac, 53));
-    int e = exp2 - 53;
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const int biased = int((bits >> 52) & 0x7ff);
+    uint64_t m = bits & ((uint64_t(1) << 52) - 1);
+    int e;
+    if (biased == 0) {
+        e = -1074;
+    } else {
+        m |= uint64_t(1) << 52;
+        e = biased - 1075;
+    }
     if (m == 0)
         return false;
-    while ((m & 1) == 0) {
-        m >>= 1;
-        ++e;
-    }
+    const int tz = int(qCountTrailingZeroBits(quint64(m)));
+    m >>= tz;
+    e += tz; // |v| = m * 2^e with m odd
     const int j = 5 - x;
     if (e != -1 - j)
         return false;
@@ -236,6 +245,25 @@ bool isTie(double v, int x)
     return m % p5 == 0;
 }
 
+// Correctly rounded digits from std::to_chars; ties (which it breaks to even, unlike Qt) fail.
+bool roundedExactly(double v, char digits[6], int &x, bool &negative)
+{
+    char sci[40];
+    const auto res = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific, 5);
+    if (res.ec != std::errc())
+        return false;
+    const char *p = sci;
+    negative = *p == '-';
+    if (negative)
+        ++p;
+    digits[0] = p[0];
+    std::memcpy(digits + 1, p + 2, 5);
+    const char *ep = p + 7; // 'e'
+    if (std::from_chars(ep[1] == '+' ? ep + 2 : ep + 1, res.ptr, x).ec != std::errc())
+        return false;
+    return !isTie(v, x) && !isTie(v, x - 1);
+}
+
 } // namespace
 
 QString RecordJsonParser::numberText(double v)
@@ -245,22 +273,10 @@ QString RecordJsonParser::numberText(double v)
     if (!std::isfinite(v) || v == 0.0)
         return QString::number(v, 'g', 6);
 
-    // d.ddddde[+-]xx, correctly rounded
-    char sci[40];
-    const auto res = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific, 5);
-    if (res.ec != std::errc())
-        return QString::number(v, 'g', 6);
-    const char *p = sci;
-    const bool negative = *p == '-';
-    if (negative)
-        ++p;
+    bool negative = false;
     char digits[6];
-    digits[0] = p[0];
-    std::memcpy(digits + 1, p + 2, 5);
-    const char *ep = p + 7; // 'e'
     int x = 0;
-    std::from_chars(ep[1] == '+' ? ep + 2 : ep + 1, res.ptr, x);
-    if (isTie(v, x) || isTie(v, x - 1))
+    if (!roundedExactly(v, digits, x, negative))
         return QString::number(v, 'g', 6);
 
     int nd = 6;
@@ -309,20 +325,54 @@ quint64 RecordJsonParser::fallbackCount()
     return threadParser().fallbacks;
 }
 
+namespace {
+
+// The UTF-8 form of `text` in the thread's buffer, as QString::toUtf8 gives it. Texts with
+// surrogates take the Qt conversion; the rest is encoded here to spare a large allocation per row.
+std::string_view utf8Of(const QString &text, std::vector<char> &buffer, QByteArray &spare)
+{
+    const int n = text.size();
+    if (buffer.size() < size_t(n) * 3 + simdjson::SIMDJSON_PADDING)
+        buffer.resize(size_t(n) * 3 + simdjson::SIMDJSON_PADDING);
+    const ushort *src = text.utf16();
+    unsigned char *out = reinterpret_cast<unsigned char *>(buffer.data());
+    for (int i = 0; i < n; ++i) {
+        const ushort c = src[i];
+        if (c < 0x80) {
+            *out++ = uchar(c);
+        } else if (c < 0x800) {
+            *out++ = uchar(0xc0 | (c >> 6));
+            *out++ = uchar(0x80 | (c & 0x3f));
+        } else if (c >= 0xd800 && c <= 0xdfff) {
+            spare = text.toUtf8();
+            return std::string_view(spare.constData(), size_t(spare.size()));
+        } else {
+            *out++ = uchar(0xe0 | (c >> 12));
+            *out++ = uchar(0x80 | ((c >> 6) & 0x3f));
+            *out++ = uchar(0x80 | (c & 0x3f));
+        }
+    }
+    return std::string_view(buffer.data(), size_t(out - reinterpret_cast<unsigned char *>(buffer.data())));
+}
+
+} // namespace
+
 RecordJsonParser::HoleList RecordJsonParser::parseHoles(const QString &text)
 {
     if (text.isEmpty())
         return HoleList();
-    const QByteArray utf8 = text.toUtf8();
-    return parseHoles(utf8.constData(), utf8.size());
+    QByteArray spare;
+    const std::string_view utf8 = utf8Of(text, threadParser().padded, spare);
+    return parseHoles(utf8.data(), qsizetype(utf8.size()));
 }
 
 RecordJsonParser::ApeList RecordJsonParser::parseApes(const QString &text)
 {
     if (text.isEmpty())
         return ApeList();
-    const QByteArray utf8 = text.toUtf8();
-    return parseApes(utf8.constData(), utf8.size());
+    QByteArray spare;
+    const std::string_view utf8 = utf8Of(text, threadParser().padded, spare);
+    return parseApes(utf8.data(), qsizetype(utf8.size()));
 }
 
 RecordJsonParser::HoleList RecordJsonParser::parseHoles(const char *utf8, qsizetype size)

@@ -1,0 +1,277 @@
+// Time for TLVDatasWork to deliver 100,000 generated products (20 holes each) on its thread,
+// against the sqlite3 shell running the same SELECT into /dev/null and against Python
+// (sqlite3 + json.loads building the same per-product records), all on the same file in the
+// same run. Also the worker's peak memory growth while the receiver drops every batch.
+
+#include "ProductDataGenerator.h"
+#include "TLVDatasWork.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <sys/resource.h>
+#include <ctime>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kProducts = 100000;
+constexpr int kHoles = 20;
+constexpr int kRuns = 3;
+
+const char kPythonReader[] = R"PY(
+import json, sqlite3, sys
+
+def number_text(v):
+    return '%.6g' % (v if isinstance(v, (int, float)) and not isinstance(v, bool) else 0)
+
+def items(text, fourth):
+    if not text:
+        return []
+    try:
+        doc = json.loads(text)
+    except ValueError:
+        return []
+    if not isinstance(doc, list):
+        return []
+    out = []
+    for o in doc:
+        if not isinstance(o, dict) or not all(k in o for k in ('idx', 'status', 'position', fourth)):
+            continue
+        idx = o['idx']
+        item = {'idx': idx if isinstance(idx, int) and not isinstance(idx, bool) and -2**31 <= idx < 2**31 else 0,
+                'status': o['status'] is True,
+                'position': number_text(o['position'])}
+        if fourth == 'value':
+            item['value'] = number_text(o['value'])
+        else:
+            types = o['ngtypes']
+            item['ngtypes'] = [t if isinstance(t, str) else '' for t in types] if isinstance(types, list) else []
+        out.append(item)
+    return out
+
+con = sqlite3.connect(sys.argv[1])
+batch, total = [], 0
+for row in con.execute(sys.argv[2]):
+    cols = dict(zip(('id', 'uptime', 'pid', 'barcode', 'psize', 'diameter', 'appearance', 'status'), row))
+    batch.append({'uptime': cols['uptime'] or '', 'pid': cols['pid'] or 0, 'barcode': cols['barcode'] or '',
+                  'psize': cols['psize'] or '', 'status': cols['status'] or 0,
+                  'holes': items(cols['diameter'], 'value'), 'apes': items(cols['appearance'], 'ngtypes')})
+    if len(batch) > 100:
+        total += len(batch)
+        batch = []
+total += len(batch)
+print(total)
+)PY";
+
+// kB value of a line of /proc/self/status.
+qint64 statusKb(const char *key)
+{
+    QFile file(QStringLiteral("/proc/self/status"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(key) + ':';
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Resets VmHWM to the current RSS (Linux 4.0+), so the generator's peak does not count.
+bool resetPeak()
+{
+    QFile file(QStringLiteral("/proc/self/clear_refs"));
+    return file.open(QIODevice::WriteOnly) && file.write("5") == 1;
+}
+
+double best(std::vector<double> v)
+{
+    return *std::min_element(v.begin(), v.end());
+}
+
+QString join(const std::vector<double> &v)
+{
+    QStringList parts;
+    for (double d : v)
+        parts << QString::number(d, 'f', 3);
+    return parts.join(QStringLiteral(", "));
+}
+
+double threadCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+double usageCpu(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Seconds for a child process, or -1.
+double runProcess(const QString &program, const QStringList &args, QByteArray *output = nullptr)
+{
+    QProcess process;
+    if (!output)
+        process.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, args);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
+        return -1;
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    const QString path = dir.filePath(QStringLiteral("DectDB/TLV.db"));
+    const QDateTime end = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+    QElapsedTimer timer;
+    timer.start();
+    if (!ProductDataGenerator::generate(path, kProducts, 1, end, kHoles, 42))
+        return 1;
+    out << "generated " << kProducts << " products x " << kHoles << " holes in " << timer.elapsed() << " ms, "
+        << QFileInfo(path).size() / (1024 * 1024) << " MB\n";
+    out.flush();
+
+    const QString tmStart = end.addDays(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString tmEnd = end.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'").arg(tmStart, tmEnd);
+
+    // Worker on its own thread; the receiver counts and drops every batch.
+    QThread thread;
+    auto *worker = new TLVDatasWork(path);
+    QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    worker->moveToThread(&thread);
+    thread.start();
+
+    QEventLoop loop;
+    qint64 products = 0;
+    qint64 holes = 0;
+    QObject::connect(worker, &TLVDatasWork::Signal_FindResult, &loop,
+                     [&](bool completed, QList<std::shared_ptr<tlv::ProductInfo>> batch) {
+                         products += batch.size();
+                         for (const auto &p : batch)
+                             holes += p->vtHoles.size();
+                         if (completed)
+                             loop.quit();
+                     });
+
+    const bool peakReset = resetPeak();
+    const qint64 rssBefore = statusKb("VmRSS");
+    const qint64 hwmBefore = statusKb("VmHWM");
+    std::vector<double> ours, oursThreadCpu, oursProcessCpu;
+    qint64 peakGrowthKb = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        products = holes = 0;
+        double threadStart = 0;
+        double threadEnd = 0;
+        const double processStart = usageCpu(RUSAGE_SELF);
+        timer.start();
+        QMetaObject::invokeMethod(worker, [&] {
+            threadStart = threadCpu();
+            worker->Slot_FindData(tmStart, tmEnd, QString());
+            threadEnd = threadCpu();
+        }, Qt::QueuedConnection);
+        loop.exec();
+        ours.push_back(timer.nsecsElapsed() / 1e9);
+        oursProcessCpu.push_back(usageCpu(RUSAGE_SELF) - processStart);
+        QMetaObject::invokeMethod(worker, [] {}, Qt::BlockingQueuedConnection); // threadEnd is written
+        oursThreadCpu.push_back(threadEnd - threadStart);
+        peakGrowthKb = std::max(peakGrowthKb, statusKb("VmHWM") - (peakReset ? rssBefore : hwmBefore));
+        if (products != kProducts || holes != qint64(kProducts) * kHoles) {
+            std::fprintf(stderr, "worker delivered %lld products, %lld holes\n", products, holes);
+            return 1;
+        }
+    }
+    thread.quit();
+    thread.wait();
+
+    std::vector<double> shell, shellCpu;
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    for (int run = 0; run < kRuns && !sqlite3.isEmpty(); ++run) {
+        const double cpuStart = usageCpu(RUSAGE_CHILDREN);
+        const double s = runProcess(sqlite3, {path, sql});
+        if (s < 0)
+            return 1;
+        shell.push_back(s);
+        shellCpu.push_back(usageCpu(RUSAGE_CHILDREN) - cpuStart);
+    }
+
+    std::vector<double> python, pythonCpu;
+    const QString script = dir.filePath(QStringLiteral("reader.py"));
+    {
+        QFile file(script);
+        if (!file.open(QIODevice::WriteOnly) || file.write(kPythonReader) < 0)
+            return 1;
+    }
+    for (int run = 0; run < 2; ++run) {
+        QByteArray printed;
+        const double cpuStart = usageCpu(RUSAGE_CHILDREN);
+        const double s = runProcess(QStringLiteral("/usr/bin/python3"), {script, path, sql}, &printed);
+        if (s < 0 || printed.trimmed().toLongLong() != kProducts) {
+            std::fprintf(stderr, "python run failed (%s)\n", printed.constData());
+            return 1;
+        }
+        python.push_back(s);
+        pythonCpu.push_back(usageCpu(RUSAGE_CHILDREN) - cpuStart);
+    }
+
+    // Wall times decide the targets; CPU seconds are printed too, as the machine may be shared.
+    const double w = best(ours);
+    out << "wall seconds (best of runs)\n";
+    out << "  worker, Slot_FindData to the final batch:  " << QString::number(w, 'f', 3) << "  [" << join(ours) << "]\n";
+    if (!shell.empty())
+        out << "  sqlite3 shell, same SELECT > /dev/null:    " << QString::number(best(shell), 'f', 3) << "  [" << join(shell) << "]\n";
+    out << "  python3, sqlite3 + json.loads records:     " << QString::number(best(python), 'f', 3) << "  [" << join(python) << "]\n";
+    out << "cpu seconds (best of runs)\n";
+    out << "  worker thread: " << QString::number(best(oursThreadCpu), 'f', 3) << ", whole process incl. the receiver: "
+        << QString::number(best(oursProcessCpu), 'f', 3) << "\n";
+    if (!shell.empty())
+        out << "  sqlite3 shell: " << QString::number(best(shellCpu), 'f', 3) << "\n";
+    out << "  python3:       " << QString::number(best(pythonCpu), 'f', 3) << "\n";
+    out << "worker peak memory growth: " << QString::number(peakGrowthKb / 1024.0, 'f', 1) << " MB"
+        << (peakReset ? "" : " (VmHWM could not be reset; includes the generator)") << "  (target < 50)\n";
+    bool met = peakGrowthKb < 50 * 1024;
+    if (!shell.empty()) {
+        const double ratio = w / best(shell);
+        out << "ratio worker / sqlite3 shell: " << QString::number(ratio, 'f', 2) << " wall, "
+            << QString::number(best(oursThreadCpu) / best(shellCpu), 'f', 2) << " cpu  (target <= 4)\n";
+        met = met && ratio <= 4.0;
+    }
+    const double speedup = best(python) / w;
+    out << "ratio python / worker:        " << QString::number(speedup, 'f', 2) << " wall, "
+        << QString::number(best(pythonCpu) / best(oursProcessCpu), 'f', 2) << " cpu  (target >= 2)\n";
+    met = met && speedup >= 2.0;
+    out << "targets " << (met ? "met" : "NOT met") << "\n";
+    return 0;
+}
