@@ -346,7 +346,7 @@ void TestRecordParser::agreesOnGeneratedCorpus()
     }
     QVERIFY2(disagreements == 0, qPrintable(QStringLiteral("%1 of %2 differ, first:\n%3").arg(disagreements).arg(count).arg(first)));
     g_validOnly = false;
-    qInfo("%llu of %d parses went to the Qt reader", RecordJsonParser::fallbackCount() - fallbacksBefore, 2 * count);
+    qInfo("%llu of %d parses went to the Qt reader", RecordJsonParser::fallbackCount() - fallbacksBefore, 4 * count);
 }
 
 void TestRecordParser::panelTextsTakeTheFastPath()

@@ -245,6 +245,60 @@ bool isTie(double v, int x)
     return m % p5 == 0;
 }
 
+// Exact rounding in integers for the usual magnitudes: |v| = m * 2^e, so the digits are
+// floor(m * 10^k / 2^-e) with k = 5 - x, and the remainder tells the rounding. Ties fail.
+bool roundedInIntegers(double v, char digits[6], int &x, bool &negative)
+{
+#ifdef __SIZEOF_INT128__
+    negative = std::signbit(v);
+    const double a = std::fabs(v);
+    if (!(a >= 1e-5 && a < 1e6))
+        return false;
+    uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
+    const int e = int((bits >> 52) & 0x7ff) - 1075;
+    if (e >= 0)
+        return false;
+    static const uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                                      1000000000, 10000000000, 100000000000, 1000000000000};
+    const int shift = -e;
+    x = int(std::floor((e + 52) * 0.30102999566398120));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int k = 5 - x;
+        if (k < 0 || k > 12 || shift >= 127)
+            return false;
+        const unsigned __int128 num = static_cast<unsigned __int128>(m) * kPow10[k];
+        uint64_t q = uint64_t(num >> shift);
+        if (q >= 1000000) {
+            ++x;
+            continue;
+        }
+        if (q < 100000) {
+            --x;
+            continue;
+        }
+        const unsigned __int128 rest = num & ((static_cast<unsigned __int128>(1) << shift) - 1);
+        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+        if (rest == half)
+            return false;
+        if (rest > half && ++q == 1000000) {
+            q = 100000;
+            ++x;
+        }
+        for (int i = 5; i >= 0; --i) {
+            digits[i] = char('0' + q % 10);
+            q /= 10;
+        }
+        return true;
+    }
+    return false;
+#else
+    Q_UNUSED(v) Q_UNUSED(digits) Q_UNUSED(x) Q_UNUSED(negative)
+    return false;
+#endif
+}
+
 // Correctly rounded digits from std::to_chars; ties (which it breaks to even, unlike Qt) fail.
 bool roundedExactly(double v, char digits[6], int &x, bool &negative)
 {
@@ -276,7 +330,7 @@ QString RecordJsonParser::numberText(double v)
     bool negative = false;
     char digits[6];
     int x = 0;
-    if (!roundedExactly(v, digits, x, negative))
+    if (!roundedInIntegers(v, digits, x, negative) && !roundedExactly(v, digits, x, negative))
         return QString::number(v, 'g', 6);
 
     int nd = 6;
