@@ -69,9 +69,14 @@ private slots:
                          { QStringLiteral("--base"), dir.path(), QStringLiteral("--first-pid"),
                            QString::number(round * 100000 + 1) });
             QVERIFY2(writer.waitForStarted(), qPrintable(writer.errorString()));
-            // Mostly during inserts, now and then while it is still opening the database.
-            const int delay = random.bounded(10) == 0 ? random.bounded(40) : random.bounded(40, 400);
-            QThread::msleep(ulong(delay));
+            // Mostly during inserts (after its first report, whatever the machine's speed), now
+            // and then while it is still starting and opening the database.
+            if (random.bounded(10) == 0) {
+                QThread::msleep(ulong(random.bounded(60)));
+            } else {
+                QVERIFY(writer.waitForReadyRead(60000));
+                QThread::msleep(ulong(random.bounded(100)));
+            }
             QCOMPARE(writer.state(), QProcess::Running);
             ::kill(pid_t(writer.processId()), SIGKILL);
             QVERIFY(writer.waitForFinished());
