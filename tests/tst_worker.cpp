@@ -134,6 +134,7 @@ private slots:
     void singleQuoteInKeyFailsTheStatement();
     void readsMalformedRows();
     void survivesRandomBytesInJsonColumns();
+    void readsEveryStorageClassAsQtDoes();
     void releasesRecordsAfterEmission();
     void purges_data();
     void purges();
@@ -460,6 +461,72 @@ void TestWorker::survivesRandomBytesInJsonColumns()
         }
     }
     QCOMPARE(row, rows.size());
+}
+
+// Columns may hold any SQLite storage class and malformed UTF-8; the records must equal what
+// Qt's driver plus the reference JSON reader make of the same row.
+void TestWorker::readsEveryStorageClassAsQtDoes()
+{
+    Db db(m_path);
+    QVERIFY(db.create());
+    const QString holes = ProductRowCodec::diameterJson({HoleEntry{0, true, 8.01, 5.3f}, HoleEntry{3, false, 1e-7, -1.0f}});
+    const QByteArray holesHex = holes.toUtf8().toHex();
+    const QStringList values {
+        QStringLiteral("NULL"), QStringLiteral("42"), QStringLiteral("2.75"), QStringLiteral("1e20"),
+        QStringLiteral("X'%1'").arg(QString::fromLatin1(holesHex)),
+        QStringLiteral("CAST(X'%1' AS TEXT)").arg(QString::fromLatin1(holesHex)),
+        QStringLiteral("CAST(X'5b7b22696478223a302c22737461747573223a747275652c22706f736974696f6e223a312c2276616c7565223a'"
+                       " || 'ff' || '7d5d' AS TEXT)"),
+        QStringLiteral("CAST(X'5b5d80' AS TEXT)"), QStringLiteral("CAST(X'41eda08042' AS TEXT)"),
+        QStringLiteral("'3abc'"), QStringLiteral("'  7'"), QStringLiteral("'[{\"idx\":1}]'"),
+        QStringLiteral("CAST(X'e6b58be8af95' AS TEXT)"),
+    };
+    QSqlQuery insert(db.db());
+    int n = 0;
+    for (const QString &value : values) {
+        for (const QString &other : { values.at(n % values.size()), values.at((n * 7 + 3) % values.size()) }) {
+            const QString sql = QStringLiteral("INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, "
+                                               "appearance, status) VALUES ('2024-05-06 10:00:00', %1, %2, %3, %4, %5, %6)")
+                                    .arg(other, value, other, value, other, value);
+            QVERIFY2(insert.exec(sql), qPrintable(sql + insert.lastError().text()));
+        }
+        ++n;
+    }
+    insert.finish();
+    startWorker(m_path);
+    const auto received = find(QStringLiteral("2024-05-06 00:00:00"), QStringLiteral("2024-05-07 00:00:00"));
+
+    QSqlQuery q(db.db());
+    q.setForwardOnly(true);
+    QVERIFY(q.exec(QStringLiteral("select * from product_data_new")));
+    const auto holeText = [](const RecordJsonParser::HoleList &list) {
+        QStringList out;
+        for (const auto &h : list)
+            out << QStringLiteral("%1/%2/%3/%4").arg(h->idx).arg(h->status).arg(h->position, h->value);
+        return out;
+    };
+    const auto apeText = [](const RecordJsonParser::ApeList &list) {
+        QStringList out;
+        for (const auto &a : list)
+            out << QStringLiteral("%1/%2/%3/%4").arg(a->idx).arg(a->status).arg(a->position, a->ngtypes.join(QLatin1Char('|')));
+        return out;
+    };
+    int rows = 0;
+    for (const auto &batch : received) {
+        for (const auto &product : batch.second) {
+            QVERIFY(q.next());
+            QCOMPARE(product->pid, q.value(QStringLiteral("pid")).toInt());
+            QCOMPARE(product->barcode, q.value(QStringLiteral("barcode")).toString());
+            QCOMPARE(product->psize, q.value(QStringLiteral("psize")).toString());
+            QCOMPARE(product->status, q.value(QStringLiteral("status")).toInt());
+            QCOMPARE(holeText(product->vtHoles),
+                     holeText(RecordJsonParser::parseHolesQt(q.value(QStringLiteral("diameter")).toString().toUtf8())));
+            QCOMPARE(apeText(product->vtApes),
+                     apeText(RecordJsonParser::parseApesQt(q.value(QStringLiteral("appearance")).toString().toUtf8())));
+            ++rows;
+        }
+    }
+    QCOMPARE(rows, 2 * values.size());
 }
 
 void TestWorker::releasesRecordsAfterEmission()

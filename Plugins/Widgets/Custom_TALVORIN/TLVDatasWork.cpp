@@ -10,12 +10,177 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUuid>
+#include <QSqlDriver>
 #include <QVariant>
+
+#ifdef TLV_SQLITE_NATIVE
+#include <simdjson.h>
+#include <sqlite3.h>
+
+#include <string_view>
+#endif
 
 namespace {
 
 // Every intermediate batch holds this many records.
 constexpr int kBatchSize = 101;
+
+// Rows through QSqlQuery: every text column arrives as a QString.
+class QtRows
+{
+public:
+    explicit QtRows(QSqlQuery &query) : m_query(query)
+    {
+        const QSqlRecord columns = query.record();
+        for (int i = 0; i < 7; ++i)
+            m_columns[i] = columns.indexOf(QLatin1String(kNames[i]));
+    }
+    bool next() { return m_query.next(); }
+    QString text(int c) const { return m_query.value(m_columns[c]).toString(); }
+    int integer(int c) const { return m_query.value(m_columns[c]).toInt(); }
+    RecordJsonParser::HoleList holes(int c) const { return RecordJsonParser::parseHoles(text(c)); }
+    RecordJsonParser::ApeList apes(int c) const { return RecordJsonParser::parseApes(text(c)); }
+
+    static constexpr const char *kNames[7] = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
+
+private:
+    QSqlQuery &m_query;
+    int m_columns[7];
+};
+
+enum Column { Uptime, Pid, Barcode, Psize, Diameter, Appearance, Status };
+
+template <typename Rows, typename Emit>
+void deliverRows(Rows &rows, Emit emitBatch)
+{
+    QList<std::shared_ptr<tlv::ProductInfo>> batch;
+    batch.reserve(kBatchSize);
+    while (rows.next()) {
+        auto product = std::make_shared<tlv::ProductInfo>();
+        product->uptime = rows.text(Uptime);
+        product->pid = rows.integer(Pid);
+        product->barcode = rows.text(Barcode);
+        product->psize = rows.text(Psize);
+        product->status = rows.integer(Status);
+        product->vtHoles = rows.holes(Diameter);
+        product->vtApes = rows.apes(Appearance);
+        batch.append(std::move(product));
+
+        if (batch.size() >= kBatchSize) {
+            emitBatch(false, batch);
+            // The receiver's copy becomes the only holder of these records.
+            batch = QList<std::shared_ptr<tlv::ProductInfo>>();
+            batch.reserve(kBatchSize);
+        }
+    }
+    emitBatch(true, batch);
+}
+
+#ifdef TLV_SQLITE_NATIVE
+// Rows stepped on the connection's own sqlite3 handle. Qt's driver reads every text column as
+// UTF-16 and the JSON reader wants UTF-8 back; this reads the column bytes as SQLite has them.
+class NativeRows
+{
+public:
+    explicit NativeRows(sqlite3_stmt *stmt) : m_stmt(stmt)
+    {
+        for (int &column : m_columns)
+            column = -1;
+        const int count = sqlite3_column_count(stmt);
+        for (int i = 0; i < count; ++i) {
+            const char *name = sqlite3_column_name(stmt, i);
+            for (int c = 0; c < 7; ++c)
+                if (m_columns[c] < 0 && name && qstrcmp(name, QtRows::kNames[c]) == 0)
+                    m_columns[c] = i;
+        }
+    }
+    ~NativeRows() { sqlite3_finalize(m_stmt); }
+    bool next() { return sqlite3_step(m_stmt) == SQLITE_ROW; }
+    // The same text as Qt's driver gives: integers and reals through QVariant, blobs as UTF-8,
+    // texts as SQLite converts them to UTF-16 (which differs from QString::fromUtf8 only on
+    // malformed UTF-8).
+    QString text(int c) const
+    {
+        const int column = m_columns[c];
+        if (column < 0)
+            return QString();
+        switch (sqlite3_column_type(m_stmt, column)) {
+        case SQLITE_NULL:
+            return QString();
+        case SQLITE_INTEGER:
+            return QVariant(qlonglong(sqlite3_column_int64(m_stmt, column))).toString();
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(m_stmt, column)).toString();
+        case SQLITE_BLOB:
+            return QString::fromUtf8(static_cast<const char *>(sqlite3_column_blob(m_stmt, column)),
+                                     sqlite3_column_bytes(m_stmt, column));
+        default:
+            break;
+        }
+        const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        if (simdjson::validate_utf8(bytes, size_t(size)))
+            return QString::fromUtf8(bytes, size);
+        const auto *utf16 = static_cast<const QChar *>(sqlite3_column_text16(m_stmt, column));
+        return QString(utf16, sqlite3_column_bytes16(m_stmt, column) / int(sizeof(QChar)));
+    }
+    // As QVariant::toInt() on what Qt's driver returns.
+    int integer(int c) const
+    {
+        const int column = m_columns[c];
+        if (column < 0)
+            return 0;
+        switch (sqlite3_column_type(m_stmt, column)) {
+        case SQLITE_INTEGER:
+            return QVariant(qlonglong(sqlite3_column_int64(m_stmt, column))).toInt();
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(m_stmt, column)).toInt();
+        case SQLITE_NULL:
+            return 0;
+        default:
+            return QVariant(text(c)).toInt();
+        }
+    }
+    RecordJsonParser::HoleList holes(int c)
+    {
+        const std::string_view bytes = json(c);
+        return RecordJsonParser::parseHoles(bytes.data(), qsizetype(bytes.size()));
+    }
+    RecordJsonParser::ApeList apes(int c)
+    {
+        const std::string_view bytes = json(c);
+        return RecordJsonParser::parseApes(bytes.data(), qsizetype(bytes.size()));
+    }
+
+private:
+    // Well-formed UTF-8 text is parsed where SQLite keeps it; anything else takes the round
+    // trip through QString that Qt's driver would have made.
+    std::string_view json(int c)
+    {
+        const int column = m_columns[c];
+        if (column >= 0 && sqlite3_column_type(m_stmt, column) == SQLITE_TEXT) {
+            const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+            const size_t size = size_t(sqlite3_column_bytes(m_stmt, column));
+            if (simdjson::validate_utf8(bytes, size))
+                return std::string_view(bytes, size);
+        }
+        m_scratch = text(c).toUtf8();
+        return std::string_view(m_scratch.constData(), size_t(m_scratch.size()));
+    }
+
+    QByteArray m_scratch;
+    sqlite3_stmt *m_stmt;
+    int m_columns[7];
+};
+
+sqlite3 *nativeHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+#endif
 
 } // namespace
 
@@ -42,58 +207,47 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
         return;
     }
 
-    QList<std::shared_ptr<tlv::ProductInfo>> batch;
+    QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'").arg(tmStart).arg(tmEnd);
+    if (!key.isEmpty())
+        sql += QStringLiteral(" AND barcode like '%%1%'").arg(key);
+    const auto emitBatch = [this](bool completed, const QList<std::shared_ptr<tlv::ProductInfo>> &batch) {
+        emit Signal_FindResult(completed, batch);
+    };
+
+#ifdef TLV_SQLITE_NATIVE
+    if (sqlite3 *handle = nativeHandle(m_db)) {
+        const QByteArray statement = sql.toUtf8();
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(handle, statement.constData(), statement.size() + 1, &stmt, nullptr) != SQLITE_OK) {
+            // The same text as Qt's driver gives for a statement that does not execute.
+            qCritical() << "product_data_new 数据库语句执行失败!"
+                        << QStringLiteral("%1 Unable to execute statement").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+            sqlite3_finalize(stmt);
+            m_db.close();
+            return;
+        }
+        {
+            NativeRows rows(stmt);
+            deliverRows(rows, emitBatch);
+        }
+        m_db.close();
+        return;
+    }
+#endif
+
     {
         QSqlQuery query(m_db);
         // Forward only: the driver keeps no copy of the rows already read.
         query.setForwardOnly(true);
-        QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'").arg(tmStart).arg(tmEnd);
-        if (!key.isEmpty())
-            sql += QStringLiteral(" AND barcode like '%%1%'").arg(key);
-
         if (!query.exec(sql)) {
             qCritical() << "product_data_new 数据库语句执行失败!" << query.lastError().text();
             query.finish();
             m_db.close();
             return;
         }
-
-        const QSqlRecord columns = query.record();
-        const int colUptime = columns.indexOf(QStringLiteral("uptime"));
-        const int colPid = columns.indexOf(QStringLiteral("pid"));
-        const int colBarcode = columns.indexOf(QStringLiteral("barcode"));
-        const int colPsize = columns.indexOf(QStringLiteral("psize"));
-        const int colDiameter = columns.indexOf(QStringLiteral("diameter"));
-        const int colAppearance = columns.indexOf(QStringLiteral("appearance"));
-        const int colStatus = columns.indexOf(QStringLiteral("status"));
-
-        batch.reserve(kBatchSize);
-        while (query.next()) {
-            auto product = std::make_shared<tlv::ProductInfo>();
-            product->uptime = query.value(colUptime).toString();
-            product->pid = query.value(colPid).toInt();
-            product->barcode = query.value(colBarcode).toString();
-            product->psize = query.value(colPsize).toString();
-            product->status = query.value(colStatus).toInt();
-            const QString diameter = query.value(colDiameter).toString();
-            const QString appearance = query.value(colAppearance).toString();
-            if (!diameter.isEmpty())
-                product->vtHoles = RecordJsonParser::parseHoles(diameter);
-            if (!appearance.isEmpty())
-                product->vtApes = RecordJsonParser::parseApes(appearance);
-            batch.append(std::move(product));
-
-            if (batch.size() >= kBatchSize) {
-                emit Signal_FindResult(false, batch);
-                // The receiver's copy becomes the only holder of these records.
-                batch = QList<std::shared_ptr<tlv::ProductInfo>>();
-                batch.reserve(kBatchSize);
-            }
-        }
+        QtRows rows(query);
+        deliverRows(rows, emitBatch);
     }
-
-    emit Signal_FindResult(true, batch);
-    batch.clear();
     m_db.close();
 }
 
