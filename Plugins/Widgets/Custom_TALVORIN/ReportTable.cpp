@@ -19,7 +19,6 @@
 #include <QMap>
 #include <QMouseEvent>
 #include <QStringList>
-#include <QThreadPool>
 #include <QTime>
 #include <QVector>
 
@@ -154,24 +153,10 @@ void ReportTable::Slot_BtnFindClicked()
     const QString tmStart = ui->dateTimeStart->dateTime().toString(format);
     const QString tmEnd = ui->dateTimeEnd->dateTime().toString(format);
 
-    // Freeing a large day's records takes far longer than the reset itself; hold them past the
-    // reset and let a pool thread drop the last references. Records never change, so any thread
-    // may release them.
-    const int rows = m_tableModel->rowCount(QModelIndex());
-    QVector<std::shared_ptr<tlv::ProductInfo>> released;
-    released.reserve(rows);
-    for (int row = 0; row < rows; ++row) {
-        if (std::shared_ptr<tlv::ProductInfo> product = m_tableModel->getProduct(m_tableModel->index(row, 0)).lock())
-            released.append(std::move(product));
-    }
-
     m_tableModel->clearDatas();
     m_itemModel->clearDatas();
     updatePieChart();
     updateBarChart({}, {});
-
-    if (!released.isEmpty())
-        QThreadPool::globalInstance()->start([records = std::move(released)]() mutable { records.clear(); });
 
     emit Signal_FindData(tmStart, tmEnd, QString());
 }
