@@ -3,8 +3,6 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-# Lets ccache reuse objects across clones of the tree in other folders.
-export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 jobs="$(nproc 2>/dev/null || echo 2)"
 
 if [ "${TLV_SANITIZE:-0}" = "1" ]; then
