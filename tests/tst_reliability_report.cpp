@@ -168,6 +168,11 @@ private slots:
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
+        // QThread::wait() returns once the thread's function is done; the detached pthread
+        // may still be on its way out for a moment.
+        QDeadlineTimer settle(5000);
+        while (threads() > threadsBefore && !settle.hasExpired())
+            QThread::msleep(10);
         const long threadsAfter = threads();
         const long rssAfter = rssKiB();
         qInfo("dialogs %d (%d destroyed mid-query), threads %ld -> %ld, RSS %ld -> %ld KiB (%+ld KiB)", dialogs,
