@@ -2,6 +2,7 @@
 // host drives it.
 #include "Custom_TALVORIN.h"
 #include "MessageGuard.h"
+#include "PanelFixture.h"
 #include "TestHost.h"
 
 #include <QApplication>
@@ -31,29 +32,19 @@ class PanelTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<TestHost> m_host;
-    std::unique_ptr<PluginWidget> m_panel;
+    PanelFixture f;
 
-    QLineEdit *edit(const QString &placeholder) const
-    {
-        const auto edits = m_panel->findChildren<QLineEdit *>();
-        for (QLineEdit *e : edits)
-            if (e->placeholderText() == placeholder)
-                return e;
-        return nullptr;
-    }
-    QLineEdit *material() const { return edit(QStringLiteral("Material number")); }
-    QLineEdit *order() const { return edit(QStringLiteral("Order number")); }
-    QLineEdit *chute() const { return edit(QStringLiteral("滑槽刻度")); }
-    QTableWidget *table() const { return m_panel->findChild<QTableWidget *>(); }
+    QLineEdit *material() const { return f.edit(QStringLiteral("Material number")); }
+    QLineEdit *order() const { return f.edit(QStringLiteral("Order number")); }
+    QLineEdit *chute() const { return f.edit(QStringLiteral("滑槽刻度")); }
+    QTableWidget *table() const { return f.table(); }
 
     // The position column as the panel fills it for `holes` holes.
     QStringList positionsShown(int holes)
     {
-        emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart")));
+        f.start();
         for (int i = 0; i < holes; ++i)
-            emit m_host->cameraDetectionCompleted(TestHost::hole(8.0, 7.9, 8.1));
+            f.hole(8.0, 7.9, 8.1);
         QStringList shown;
         for (int row = 0; row < table()->rowCount(); ++row)
             shown << table()->item(row, 2)->text();
@@ -65,23 +56,17 @@ private slots:
     {
         QLocale::setDefault(QLocale::c());
         MessageGuard::install();
-        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("DectDB")));
     }
 
     void init()
     {
         MessageGuard::reset();
-        m_host = std::make_unique<TestHost>();
-        m_host->data = m_dir.path();
-        Custom_TALVORIN prototype;
-        m_panel.reset(prototype.create(m_host.get()));
+        f.open();
     }
 
     void cleanup()
     {
-        m_panel.reset();
-        m_host.reset();
-        QSqlDatabase::removeDatabase(QStringLiteral("tlv"));
+        f.close();
         QCOMPARE(MessageGuard::unexpected(), QStringList());
     }
 
@@ -97,7 +82,7 @@ private slots:
 
     void widgetTree()
     {
-        auto *layout = qobject_cast<QVBoxLayout *>(m_panel->layout());
+        auto *layout = qobject_cast<QVBoxLayout *>(f.panel()->layout());
         QVERIFY(layout);
         QCOMPARE(layout->count(), 7);
         QCOMPARE(layout->itemAt(0)->widget(), material());
@@ -135,18 +120,18 @@ private slots:
     void materialNumberForwarding()
     {
         QTest::keyClicks(material(), QStringLiteral("M1"));
-        QCOMPARE(m_host->materialNumbers, (QStringList { QStringLiteral("M"), QStringLiteral("M1") }));
+        QCOMPARE(f.host()->materialNumbers, (QStringList { QStringLiteral("M"), QStringLiteral("M1") }));
         material()->clear();
-        QCOMPARE(m_host->materialNumbers.last(), QString());
+        QCOMPARE(f.host()->materialNumbers.last(), QString());
         QJsonObject settings { { QStringLiteral("Custom_TALVORIN"),
                                  QJsonObject { { QStringLiteral("MaterialBarcode"), QStringLiteral("R7") } } } };
-        m_panel->deserialize(settings);
-        QCOMPARE(m_host->materialNumbers.last(), QStringLiteral("R7"));
+        f.panel()->deserialize(settings);
+        QCOMPARE(f.host()->materialNumbers.last(), QStringLiteral("R7"));
 
-        const int calls = m_host->materialNumbers.size();
+        const int calls = f.host()->materialNumbers.size();
         QTest::keyClicks(order(), QStringLiteral("O9"));
         QTest::keyClicks(chute(), QStringLiteral("12"));
-        QCOMPARE(m_host->materialNumbers.size(), calls);
+        QCOMPARE(f.host()->materialNumbers.size(), calls);
     }
 
     void serialize_data()
@@ -172,7 +157,7 @@ private slots:
         order()->setText(orderText);
         QJsonObject settings { { QStringLiteral("Other"), 5 },
                                { QStringLiteral("Custom_TALVORIN"), QStringLiteral("old") } };
-        m_panel->serialize(settings);
+        f.panel()->serialize(settings);
         QCOMPARE(settings.value(QStringLiteral("Other")).toInt(), 5);
         QCOMPARE(QJsonDocument(settings.value(QStringLiteral("Custom_TALVORIN")).toObject()).toJson(QJsonDocument::Compact),
                  expected);
@@ -201,7 +186,7 @@ private slots:
         material()->setText(QStringLiteral("m0"));
         order()->setText(QStringLiteral("o0"));
         QJsonObject object = QJsonDocument::fromJson(settings).object();
-        m_panel->deserialize(object);
+        f.panel()->deserialize(object);
         QCOMPARE((QStringList { chute()->text(), material()->text(), order()->text() }), expected);
     }
 
@@ -210,9 +195,9 @@ private slots:
         chute()->setText(QStringLiteral("7"));
         order()->setText(QStringLiteral("O1"));
         QJsonObject settings;
-        m_panel->serialize(settings);
+        f.panel()->serialize(settings);
         material()->setText(QStringLiteral("filled meanwhile"));
-        m_panel->deserialize(settings);
+        f.panel()->deserialize(settings);
         QCOMPARE(chute()->text(), QStringLiteral("7"));
         QCOMPARE(order()->text(), QStringLiteral("O1"));
         QCOMPARE(material()->text(), QStringLiteral("filled meanwhile"));
@@ -234,22 +219,22 @@ private slots:
         QFETCH(QVariant, value);
         QFETCH(QStringList, shown);
         if (value.isValid())
-            m_host->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), value);
-        emit m_host->curRunningModeChanged(CurMode_Run);
-        QCOMPARE(m_host->panelQueries, QStringList { QStringLiteral("VantrelPanel/strings") });
+            f.host()->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), value);
+        emit f.host()->curRunningModeChanged(CurMode_Run);
+        QCOMPARE(f.host()->panelQueries, QStringList { QStringLiteral("VantrelPanel/strings") });
         QCOMPARE(positionsShown(4), shown);
     }
 
     void otherModesKeepPositions()
     {
-        m_host->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), QStringLiteral("P1;P2"));
-        emit m_host->curRunningModeChanged(CurMode_Run);
-        m_host->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), QStringLiteral("Q1"));
+        f.host()->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), QStringLiteral("P1;P2"));
+        emit f.host()->curRunningModeChanged(CurMode_Run);
+        f.host()->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), QStringLiteral("Q1"));
         for (CurMode mode : { CurMode_Stop, CurMode_Debug, static_cast<CurMode>(-4) })
-            emit m_host->curRunningModeChanged(mode);
-        QCOMPARE(m_host->panelQueries.size(), 1);
+            emit f.host()->curRunningModeChanged(mode);
+        QCOMPARE(f.host()->panelQueries.size(), 1);
         QCOMPARE(positionsShown(2), (QStringList { "P1", "P2" }));
-        emit m_host->curRunningModeChanged(CurMode_Run);
+        emit f.host()->curRunningModeChanged(CurMode_Run);
         QCOMPARE(positionsShown(2), (QStringList { "Q1", "null" }));
     }
 
@@ -272,7 +257,7 @@ private slots:
         second.resize(1920, anchorHeight);
         first.show();
         second.show();
-        m_panel->move(1600, 30);
+        f.panel()->move(1600, 30);
         // The anchor is the last main window in Qt's list of top-level widgets.
         QWidget *anchor = nullptr;
         const QWidgetList topLevels = QApplication::topLevelWidgets();
@@ -298,7 +283,7 @@ private slots:
             }
         });
         poll.start(10);
-        const auto buttons = m_panel->findChildren<QPushButton *>();
+        const auto buttons = f.panel()->findChildren<QPushButton *>();
         for (QPushButton *button : buttons)
             if (button->text() == QStringLiteral("报表查询"))
                 button->click();
@@ -306,7 +291,7 @@ private slots:
         QCOMPARE(dialog->parentWidget(), anchor);
         QCOMPARE(size, QSize(1350, 920));
         QCOMPARE(placed.y(), top);
-        QCOMPARE(placed.x(), m_panel->mapToGlobal(m_panel->pos()).x() - 1350);
+        QCOMPARE(placed.x(), f.panel()->mapToGlobal(f.panel()->pos()).x() - 1350);
         delete dialog.data();
     }
 };

@@ -3,6 +3,7 @@
 // crash, and what is stored has to come back through the record worker as it was written.
 #include "Custom_TALVORIN.h"
 #include "MessageGuard.h"
+#include "PanelFixture.h"
 #include "RecordJsonParser.h"
 #include "TLVDatasWork.h"
 #include "TestHost.h"
@@ -28,14 +29,7 @@ const double Inf = std::numeric_limits<double>::infinity();
 
 using Products = QList<std::shared_ptr<tlv::ProductInfo>>;
 
-struct Stored
-{
-    QVariant barcode;
-    QVariant psize;
-    QString diameter;
-    QString appearance;
-    int status = -1;
-};
+using Stored = PanelFixture::Row;
 
 // How a number comes back from the report side: as text, with non-finite numbers lost to the
 // JSON writer (null) and read as 0.
@@ -50,43 +44,16 @@ class ReliabilityInputTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TestHost> m_host;
-    std::unique_ptr<PluginWidget> m_panel;
+    PanelFixture f;
 
-    QString dbPath() const { return m_dir->filePath(QStringLiteral("DectDB/TLV.db")); }
-    QTableWidget *table() const { return m_panel->findChild<QTableWidget *>(); }
-    QLabel *label() const { return m_panel->findChild<QLabel *>(); }
-    QLineEdit *edit(const QString &placeholder) const
-    {
-        const auto edits = m_panel->findChildren<QLineEdit *>();
-        for (QLineEdit *edit : edits)
-            if (edit->placeholderText() == placeholder)
-                return edit;
-        return nullptr;
-    }
-    void start() { emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart"))); }
-    void end() { emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenEnd"))); }
-    void send(const ProductProcessData &data) { emit m_host->cameraDetectionCompleted(data); }
-
-    QList<Stored> stored() const
-    {
-        QList<Stored> rows;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inspect"));
-            db.setDatabaseName(dbPath());
-            if (db.open()) {
-                QSqlQuery query(QStringLiteral("select barcode, psize, diameter, appearance, status "
-                                               "from product_data_new order by id"),
-                                db);
-                while (query.next())
-                    rows << Stored { query.value(0), query.value(1), query.value(2).toString(),
-                                     query.value(3).toString(), query.value(4).toInt() };
-            }
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
-        return rows;
-    }
+    QString dbPath() const { return f.dbPath(); }
+    QTableWidget *table() const { return f.table(); }
+    QLabel *label() const { return f.label(); }
+    QLineEdit *edit(const QString &placeholder) const { return f.edit(placeholder); }
+    void start() { f.start(); }
+    void end() { f.end(); }
+    void send(const ProductProcessData &data) { f.send(data); }
+    QList<Stored> stored() const { return f.rows(); }
 
     // Every product of the file, as the report's worker on its own thread delivers them.
     Products throughWorker() const
@@ -139,20 +106,12 @@ private slots:
     void init()
     {
         MessageGuard::reset();
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("DectDB")));
-        m_host = std::make_unique<TestHost>();
-        m_host->base = m_dir->path();
-        m_host->data = QStringLiteral(".");
-        Custom_TALVORIN prototype;
-        m_panel.reset(prototype.create(m_host.get()));
+        f.open();
     }
 
     void cleanup()
     {
-        m_panel.reset();
-        m_host.reset();
-        QSqlDatabase::removeDatabase(QStringLiteral("tlv"));
+        f.close();
         QCOMPARE(MessageGuard::unexpected(), QStringList());
     }
 
@@ -164,7 +123,7 @@ private slots:
         send(TestHost::sizeGroup({ { width, 12.5 }, { other, 3.0 } }, 0.0, 20.0));
         send(TestHost::hole(2.0, 1.0, 3.0, QStringLiteral("圆径") + QString(1 << 20, QLatin1Char('d'))));
         end();
-        QCOMPARE(m_panel->findChild<QListWidget *>()->count(), 2);
+        QCOMPARE(f.list()->count(), 2);
         QCOMPARE(label()->text(), QStringLiteral("OK"));
 
         const QList<Stored> rows = stored();
@@ -271,8 +230,8 @@ private slots:
         QFETCH(double, up);
         QFETCH(bool, ok);
         // Camera positions that are no finite numbers either.
-        m_host->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), QStringLiteral("inf,1;nan,2;-inf;1e999"));
-        emit m_host->curRunningModeChanged(CurMode_Run);
+        f.host()->panelStrings.insert(QStringLiteral("VpKeys::strCamCbPos"), QStringLiteral("inf,1;nan,2;-inf;1e999"));
+        emit f.host()->curRunningModeChanged(CurMode_Run);
         start();
         send(TestHost::sizeGroup({ { QStringLiteral("宽度1"), value } }, low, up));
         for (int i = 0; i < 5; ++i)

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "TestHost.h"
+
+#include <PluginWidget.h>
+
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QTableWidget;
+
+// A working panel over a fresh data folder, driven through a TestHost as the inspection host
+// drives it; the stored rows are read back through a connection of the test's own.
+class PanelFixture
+{
+public:
+    struct Row
+    {
+        QString uptime;
+        int pid = 0;
+        QVariant barcode;
+        QVariant psize;
+        QString diameter;
+        QString appearance;
+        int status = -1;
+    };
+
+    ~PanelFixture() { close(); }
+
+    // A new folder (with "DectDB" unless told otherwise), host and panel.
+    void open(bool withDatabaseFolder = true);
+    // A new panel on the same folder and host.
+    void reopen();
+    // Deletes the panel and the host and drops the process-wide "tlv" connection.
+    void close();
+
+    QString folder() const { return m_dir->path(); }
+    QString dbPath() const;
+    TestHost *host() const { return m_host.get(); }
+    PluginWidget *panel() const { return m_panel.get(); }
+    QTableWidget *table() const;
+    QListWidget *list() const;
+    QLabel *label() const;
+    QLineEdit *edit(const QString &placeholder) const;
+
+    void start() const;
+    void end() const;
+    void send(const ProductProcessData &data) const;
+    void hole(double value, double low = 1.0, double up = 3.0) const;
+
+    QList<Row> rows() const;
+
+private:
+    void closePanel();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TestHost> m_host;
+    std::unique_ptr<PluginWidget> m_panel;
+};
