@@ -33,6 +33,44 @@ struct ThreadParser
     bool ready = false;
 };
 
+// The number texts of a day's products repeat (a camera layout's positions, diameters around
+// one nominal value): handing out shared copies of recent texts spares an allocation per item.
+class NumberTexts
+{
+public:
+    QString get(const char *text, int size)
+    {
+        if (size > int(sizeof(Slot::text)))
+            return QString::fromLatin1(text, size);
+        quint32 hash = 2166136261u;
+        for (int i = 0; i < size; ++i)
+            hash = (hash ^ quint8(text[i])) * 16777619u;
+        Slot &slot = m_slots[hash & (kSlots - 1)];
+        if (slot.size != size || std::memcmp(slot.text, text, size_t(size)) != 0) {
+            slot.size = size;
+            std::memcpy(slot.text, text, size_t(size));
+            slot.value = QString::fromLatin1(text, size);
+        }
+        return slot.value;
+    }
+
+private:
+    static constexpr size_t kSlots = 8192;
+    struct Slot
+    {
+        char text[16];
+        int size = -1;
+        QString value;
+    };
+    std::vector<Slot> m_slots = std::vector<Slot>(kSlots);
+};
+
+NumberTexts &numberTexts()
+{
+    thread_local NumberTexts texts;
+    return texts;
+}
+
 ThreadParser &threadParser()
 {
     thread_local ThreadParser tp;
@@ -371,7 +409,7 @@ QString RecordJsonParser::numberText(double v)
         for (int i = 0; i < nd; ++i)
             out[n++] = digits[i];
     }
-    return QString::fromLatin1(out, n);
+    return numberTexts().get(out, n);
 }
 
 quint64 RecordJsonParser::fallbackCount()
