@@ -93,9 +93,48 @@ int main(int argc, char *argv[])
 
     std::vector<double> ours;
     std::vector<double> cycles;
+    std::vector<double> plain;
+
+    // The plain inserts run interleaved with the panel's, product by product, so that both see
+    // the same state of the disk.
+    sqlite3 *db = nullptr;
+    const QByteArray plainPath = QDir(dir.path()).filePath(QStringLiteral("plain.db")).toUtf8();
+    sqlite3_open(plainPath.constData(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "create table product_data_new (id integer primary key autoincrement not null,uptime text, pid "
+                 "integer, barcode text,psize text,diameter text,appearance text, status integer)",
+                 nullptr, nullptr, nullptr);
+    const char *sql = "INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, status) "
+                      "VALUES (?, ?, ?, ?, ?, ?, ?)";
+    const auto plainInsert = [&](const QSqlQuery &row) {
+        const QByteArray uptime = row.value(0).toString().toUtf8();
+        const QByteArray barcode = row.value(2).toString().toUtf8();
+        const QByteArray psize = row.value(3).toString().toUtf8();
+        const QByteArray diameter = row.value(4).toString().toUtf8();
+        const QByteArray appearance = row.value(5).toString().toUtf8();
+        const qint64 begin = clock_.nsecsElapsed();
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        sqlite3_bind_text(stmt, 1, uptime.constData(), uptime.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 2, row.value(1).toInt());
+        sqlite3_bind_text(stmt, 3, barcode.constData(), barcode.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 4, psize.constData(), psize.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 5, diameter.constData(), diameter.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 6, appearance.constData(), appearance.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 7, row.value(6).toInt());
+        const bool done = sqlite3_step(stmt) == SQLITE_DONE;
+        sqlite3_finalize(stmt);
+        plain.push_back((clock_.nsecsElapsed() - begin) / 1000.0);
+        return done;
+    };
+
     {
         Custom_TALVORIN prototype;
         std::unique_ptr<PluginWidget> panel(prototype.create(&host));
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("read"));
+        reader.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("DectDB/TLV.db")));
+        reader.open();
         McuEvent start;
         start.eventText = QStringLiteral("CamLenStart");
         McuEvent end;
@@ -122,58 +161,18 @@ int main(int argc, char *argv[])
             }
             ours.push_back((insertedAt - endStart) / 1000.0);
             cycles.push_back((finished - begin) / 1000.0);
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("tlv"));
 
-    // The same row texts, inserted with the C API into a fresh file in the same journal mode.
-    struct RowTexts
-    {
-        QByteArray uptime, barcode, psize, diameter, appearance;
-        int pid, status;
-    };
-    std::vector<RowTexts> rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("read"));
-        db.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("DectDB/TLV.db")));
-        db.open();
-        QSqlQuery q(QStringLiteral("select uptime,pid,barcode,psize,diameter,appearance,status from product_data_new"), db);
-        while (q.next())
-            rows.push_back({ q.value(0).toString().toUtf8(), q.value(2).toString().toUtf8(), q.value(3).toString().toUtf8(),
-                             q.value(4).toString().toUtf8(), q.value(5).toString().toUtf8(), q.value(1).toInt(),
-                             q.value(6).toInt() });
+            QSqlQuery row(QStringLiteral("select uptime,pid,barcode,psize,diameter,appearance,status "
+                                         "from product_data_new order by id desc limit 1"),
+                          reader);
+            if (!row.next() || !plainInsert(row)) {
+                std::fprintf(stderr, "plain insert failed: %s\n", sqlite3_errmsg(db));
+                return 1;
+            }
+        }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("read"));
-
-    std::vector<double> plain;
-    sqlite3 *db = nullptr;
-    const QByteArray plainPath = QDir(dir.path()).filePath(QStringLiteral("plain.db")).toUtf8();
-    sqlite3_open(plainPath.constData(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    sqlite3_exec(db,
-                 "create table product_data_new (id integer primary key autoincrement not null,uptime text, pid "
-                 "integer, barcode text,psize text,diameter text,appearance text, status integer)",
-                 nullptr, nullptr, nullptr);
-    const char *sql = "INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, status) "
-                      "VALUES (?, ?, ?, ?, ?, ?, ?)";
-    for (const RowTexts &row : rows) {
-        const qint64 begin = clock_.nsecsElapsed();
-        sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        sqlite3_bind_text(stmt, 1, row.uptime.constData(), row.uptime.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_int(stmt, 2, row.pid);
-        sqlite3_bind_text(stmt, 3, row.barcode.constData(), row.barcode.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_text(stmt, 4, row.psize.constData(), row.psize.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_text(stmt, 5, row.diameter.constData(), row.diameter.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_text(stmt, 6, row.appearance.constData(), row.appearance.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_int(stmt, 7, row.status);
-        if (sqlite3_step(stmt) != SQLITE_DONE) {
-            std::fprintf(stderr, "plain insert failed: %s\n", sqlite3_errmsg(db));
-            return 1;
-        }
-        sqlite3_finalize(stmt);
-        plain.push_back((clock_.nsecsElapsed() - begin) / 1000.0);
-    }
+    QSqlDatabase::removeDatabase(QStringLiteral("tlv"));
     sqlite3_close(db);
 
     const double oursMedian = percentile(ours, 0.5);
