@@ -335,6 +335,29 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(f.rows().constLast().diameter.toUtf8()).array().size(), 1);
     }
 
+    void insertRecoversAfterFailure()
+    {
+        f.start();
+        f.end();
+        const auto onReader = [this](const QString &sql) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("admin"));
+                db.setDatabaseName(f.dbPath());
+                QVERIFY(db.open());
+                QSqlQuery query(db);
+                QVERIFY2(query.exec(sql), qPrintable(query.lastError().text()));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+        };
+        onReader(QStringLiteral("alter table product_data_new rename to product_data_old"));
+        MessageGuard::expect(QRegularExpression(QStringLiteral("Unable to insert data")));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("Unable to insert data.*no such table")));
+        f.end();
+        onReader(QStringLiteral("create table product_data_new as select * from product_data_old where 0"));
+        f.end();
+        QCOMPARE(f.rows().size(), 1);
+    }
+
     void secondPanelSharesConnection()
     {
         TestHost other;

@@ -95,8 +95,8 @@ int main(int argc, char *argv[])
     std::vector<double> cycles;
     std::vector<double> plain;
 
-    // The plain inserts run interleaved with the panel's, product by product, so that both see
-    // the same state of the disk.
+    // The plain inserts run interleaved with the panel's, product by product and first and second
+    // in turn, so that both see the same state of the disk.
     sqlite3 *db = nullptr;
     const QByteArray plainPath = QDir(dir.path()).filePath(QStringLiteral("plain.db")).toUtf8();
     sqlite3_open(plainPath.constData(), &db);
@@ -107,27 +107,29 @@ int main(int argc, char *argv[])
                  nullptr, nullptr, nullptr);
     const char *sql = "INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, status) "
                       "VALUES (?, ?, ?, ?, ?, ?, ?)";
-    const auto plainInsert = [&](const QSqlQuery &row) {
-        const QByteArray uptime = row.value(0).toString().toUtf8();
-        const QByteArray barcode = row.value(2).toString().toUtf8();
-        const QByteArray psize = row.value(3).toString().toUtf8();
-        const QByteArray diameter = row.value(4).toString().toUtf8();
-        const QByteArray appearance = row.value(5).toString().toUtf8();
+    struct RowTexts
+    {
+        QByteArray uptime, barcode, psize, diameter, appearance;
+        int pid = 0, status = 0;
+    };
+    const auto plainInsert = [&](const RowTexts &row) {
         const qint64 begin = clock_.nsecsElapsed();
         sqlite3_stmt *stmt = nullptr;
         sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        sqlite3_bind_text(stmt, 1, uptime.constData(), uptime.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_int(stmt, 2, row.value(1).toInt());
-        sqlite3_bind_text(stmt, 3, barcode.constData(), barcode.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_text(stmt, 4, psize.constData(), psize.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_text(stmt, 5, diameter.constData(), diameter.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_text(stmt, 6, appearance.constData(), appearance.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_int(stmt, 7, row.value(6).toInt());
+        sqlite3_bind_text(stmt, 1, row.uptime.constData(), row.uptime.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 2, row.pid);
+        sqlite3_bind_text(stmt, 3, row.barcode.constData(), row.barcode.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 4, row.psize.constData(), row.psize.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 5, row.diameter.constData(), row.diameter.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 6, row.appearance.constData(), row.appearance.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 7, row.status);
         const bool done = sqlite3_step(stmt) == SQLITE_DONE;
         sqlite3_finalize(stmt);
         plain.push_back((clock_.nsecsElapsed() - begin) / 1000.0);
         return done;
     };
+    RowTexts last;
+    bool haveLast = false;
 
     {
         Custom_TALVORIN prototype;
@@ -147,6 +149,11 @@ int main(int argc, char *argv[])
                 results.push_back(result(1, { { QStringLiteral("d"), item(QStringLiteral("圆径%1").arg(h), diameter(random), 7.95, 8.05) } }));
             results.push_back(result(2, {}, p + 1, p % 17 != 0));
 
+            // Which of the two goes first alternates from product to product.
+            if (p % 2 == 1 && haveLast && !plainInsert(last)) {
+                std::fprintf(stderr, "plain insert failed: %s\n", sqlite3_errmsg(db));
+                return 1;
+            }
             const qint64 begin = clock_.nsecsElapsed();
             emit host.Signal_McEvent(start);
             for (const ProductProcessData &r : results)
@@ -165,7 +172,13 @@ int main(int argc, char *argv[])
             QSqlQuery row(QStringLiteral("select uptime,pid,barcode,psize,diameter,appearance,status "
                                          "from product_data_new order by id desc limit 1"),
                           reader);
-            if (!row.next() || !plainInsert(row)) {
+            if (!row.next())
+                return 1;
+            last = { row.value(0).toString().toUtf8(), row.value(2).toString().toUtf8(), row.value(3).toString().toUtf8(),
+                     row.value(4).toString().toUtf8(), row.value(5).toString().toUtf8(), row.value(1).toInt(),
+                     row.value(6).toInt() };
+            haveLast = true;
+            if (p % 2 == 0 && !plainInsert(last)) {
                 std::fprintf(stderr, "plain insert failed: %s\n", sqlite3_errmsg(db));
                 return 1;
             }

@@ -223,8 +223,11 @@ bool Custom_TALVORIN::updateProductData()
     const QString appearance = ProductRowCodec::appearanceJson(m_appearanceResults);
     const QString psize = ProductRowCodec::psizeText(m_sizeValues);
 
-    QSqlQuery query(m_db);
-    query.prepare(QLatin1String(kInsert));
+    if (!m_insertPrepared) {
+        m_insertQuery = QSqlQuery(m_db);
+        m_insertPrepared = m_insertQuery.prepare(QLatin1String(kInsert));
+    }
+    QSqlQuery &query = m_insertQuery;
     query.bindValue(QStringLiteral(":dtime"), ProductRowCodec::uptimeText(QDateTime::currentDateTime()));
     query.bindValue(QStringLiteral(":dpid"), m_productId);
     query.bindValue(QStringLiteral(":dbc"), m_barcode);
@@ -236,8 +239,10 @@ bool Custom_TALVORIN::updateProductData()
     if (!query.exec()) {
         qCritical() << "pid:" << m_productId << " barID:" << m_barcode << " Error: Unable to insert data"
                     << query.lastError().text();
+        m_insertPrepared = false;
         return false;
     }
+    query.finish(); // resets the statement; it stays prepared for the next product
     qDebug() << "pid:" << m_productId << " barID:" << m_barcode << "Data inserted successfully.";
     return true;
 }

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QMap>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -75,4 +76,7 @@ private:
     QList<HoleEntry> m_diameterResults;
     QList<ApeEntry> m_appearanceResults;
     QStringList m_camPositions;
+    // The insert statement, prepared once and kept while it works.
+    QSqlQuery m_insertQuery;
+    bool m_insertPrepared = false;
 };
