@@ -152,9 +152,7 @@ void LineSimulator::planProduct()
     m_plan << start;
 
     // Length on camera 1 (with a grey-level item the panel does not show), width on camera 2.
-    double length = normal(kLength.nominal, 0.3);
-    if (chance(kLengthDefect))
-        length = kLength.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(1.8, 0.2);
+    const double length = measured(kLength, 0.3, kLengthDefect, 1.8, 0.2);
     ok = ok && within(length, kLength);
     Step lengthStep;
     lengthStep.kind = Step::Result;
@@ -165,9 +163,7 @@ void LineSimulator::planProduct()
                                                                Tolerance{128.0, 80.0, 200.0}));
     m_plan << lengthStep;
 
-    double width = normal(kWidth.nominal, 0.02);
-    if (chance(kWidthDefect))
-        width = kWidth.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(0.15, 0.02);
+    const double width = measured(kWidth, 0.02, kWidthDefect, 0.15, 0.02);
     ok = ok && within(width, kWidth);
     Step widthStep;
     widthStep.kind = Step::Result;
@@ -235,6 +231,14 @@ bool LineSimulator::chance(double p)
 {
     std::uniform_real_distribution<double> dist(0.0, 1.0);
     return dist(m_rng) < p;
+}
+
+double LineSimulator::measured(const Tolerance &tol, double sigma, double defectChance, double miss, double missSigma)
+{
+    double value = normal(tol.nominal, sigma);
+    if (chance(defectChance))
+        value = tol.nominal + (chance(0.5) ? 1.0 : -1.0) * normal(miss, missSigma);
+    return value;
 }
 
 MeasureItem LineSimulator::measureItem(const QString &name, double value, const Tolerance &tol) const

@@ -85,6 +85,8 @@ private:
     void applyRate();
     double normal(double mean, double sigma);
     bool chance(double p);
+    // A size scattered around its nominal value; a defective one lies off by about `miss`.
+    double measured(const Tolerance &tol, double sigma, double defectChance, double miss, double missSigma);
     MeasureItem measureItem(const QString &name, double value, const Tolerance &tol) const;
     ProductProcessData resultRecord(int camera, int kind) const;
     static McuEvent mcuEvent(const QString &text, int productId);
