@@ -182,7 +182,6 @@ private slots:
         QTest::addColumn<QList<double>>("values");
         QTest::addColumn<QStringList>("styles");
         QTest::newRow("one") << QList<double>{2.0} << QStringList{kCentred};
-        QTest::newRow("two") << QList<double>{2.5, 2.0} << QStringList{kBlue, kDarkYellow};
         QTest::newRow("two equal") << QList<double>{2.0, 2.0} << QStringList{kBlue, kBlue};
         QTest::newRow("five") << QList<double>{1, 2, 3, 4, 5}
                               << QStringList{kDarkYellow, kDarkYellow, kCentred, kBlue, kBlue};

@@ -293,37 +293,6 @@ private slots:
         QVERIFY(!m_received[0].first);
     }
 
-    void purges_data()
-    {
-        QTest::addColumn<int>("day");
-        QTest::addColumn<QList<int>>("kept");
-        // pid 1: 2 days ago, 2: 25 hours ago, 3: 10 minutes ago, 4: this second, 5: in an hour
-        QTest::newRow("zero") << 0 << QList<int>{5};
-        QTest::newRow("negative") << -1 << QList<int>{};
-        QTest::newRow("one") << 1 << QList<int>{3, 4, 5};
-    }
-    void purges()
-    {
-        QFETCH(int, day);
-        QFETCH(QList<int>, kept);
-        const QDateTime now = QDateTime::currentDateTime();
-        QList<Row> rows;
-        for (qint64 offset : {-2 * 86400, -25 * 3600, -600, 0, 3600})
-            rows.append(Row{now.addSecs(offset).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))});
-        QVERIFY(seed(m_path, rows));
-        startWorker();
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("TLVDatasWork::Slot_ClearExpiredDate Records older "
-                                                                   "than %1 days deleted successfully.").arg(day)));
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^删除过期记录耗时： [0-9.e-]+  second$")));
-        QMetaObject::invokeMethod(m_worker, "Slot_ClearExpiredDate", Qt::QueuedConnection, Q_ARG(int, day));
-        sync();
-        find(QStringLiteral("2000-01-01 00:00:00"), QStringLiteral("2100-01-01 00:00:00"));
-        QList<int> left;
-        for (const auto &product : m_received.at(0).second)
-            left << product->pid;
-        QCOMPARE(left, kept);
-    }
-
 private:
     void startWorker(std::shared_ptr<FindSequence> sequence = nullptr)
     {
