@@ -6,7 +6,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh"
 export QT_QPA_PLATFORM=offscreen
 for bench in "$root"/build/bench/*/bench_*; do
-    [ -x "$bench" ] || continue
+    # Skips the build's own folders (bench_export_autogen) and anything else not a program.
+    [ -f "$bench" ] && [ -x "$bench" ] || continue
     echo "== $(basename "$bench")"
     "$bench"
     echo

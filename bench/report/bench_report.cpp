@@ -22,6 +22,7 @@
 #include <QDate>
 #include <QDateTimeEdit>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSqlDatabase>
@@ -274,6 +275,67 @@ Run runDialog(const QString &dbPath, int expected)
     return run;
 }
 
+long rssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+void settle();
+
+// A report loaded and closed must give its records back; closing or deleting it while a query
+// runs must not wait for the query. Prints RSS before, loaded and after closing (after
+// malloc_trim), and the time reject() and the destructor take in the middle of a query.
+void closeAndRelease(const QString &dbPath, int expected)
+{
+    settle();
+    const long before = rssKiB();
+    auto dialog = std::make_unique<ReportTable>(dbPath);
+    dialog->show();
+    auto *total = dialog->findChild<QLabel *>(QStringLiteral("lbTotal"));
+    const QString finalText = QStringLiteral("共%1条").arg(expected);
+    QElapsedTimer wait;
+    wait.start();
+    while (total->text() != finalText && wait.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    settle();
+    const long loaded = rssKiB();
+    dialog->reject();
+    QCoreApplication::processEvents();
+    settle();
+    const long closed = rssKiB();
+    std::printf("\nRSS before opening %ld KiB, loaded %ld KiB (+%.1f MB), after close %ld KiB (%+.1f MB; target "
+                "within 20 MB)  %s\n",
+                before, loaded, (loaded - before) / 1024.0, closed, (closed - before) / 1024.0,
+                closed - before < 20 * 1024 ? "OK" : "MISSED");
+    dialog.reset();
+
+    for (const bool deleteOnly : {false, true}) {
+        dialog = std::make_unique<ReportTable>(dbPath);
+        QAbstractItemModel *model = dialog->findChild<QTableView *>(QStringLiteral("tblWidProduct"))->model();
+        while (model->rowCount() == 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const int rowsAtClose = model->rowCount();
+        QElapsedTimer clock;
+        clock.start();
+        if (!deleteOnly)
+            dialog->reject();
+        dialog.reset();
+        const double ms = clock.nsecsElapsed() / 1e6;
+        std::printf("%s with %d of %d rows loaded: %.1f ms (target < 100 ms)  %s\n",
+                    deleteOnly ? "deleted during a query" : "closed and deleted during a query", rowsAtClose,
+                    expected, ms, ms < 100.0 ? "OK" : "MISSED");
+        settle();
+    }
+}
+
 // Hands the freed records of the previous run back to the system, so that no run pays for
 // the allocator's clean-up after another.
 void settle()
@@ -346,6 +408,8 @@ int main(int argc, char *argv[])
         bareEvent.push_back(bare.worstEventMs);
         dlgEvent.push_back(dlg.worstEventMs);
     }
+
+    closeAndRelease(dbPath, found);
 
     const double ratio = median(dlgFinal) / median(bareFinal);
     const double stall = *std::max_element(dlgStall.begin(), dlgStall.end());

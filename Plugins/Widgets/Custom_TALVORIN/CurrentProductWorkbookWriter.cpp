@@ -36,8 +36,12 @@ bool CurrentProductWorkbookWriter::write(const QString &fileName, const QList<Ho
 
     const QStringList headers = QStringLiteral("order,value,result,postion,,length,value")
                                     .split(QLatin1Char(','), Qt::KeepEmptyParts);
-    for (int c = 0; c < headers.size(); ++c)
-        book.write(1, c + 1, headers.at(c));
+    for (int c = 0; c < headers.size(); ++c) {
+        if (headers.at(c).isEmpty())
+            book.writeEmptyText(1, c + 1);
+        else
+            book.write(1, c + 1, headers.at(c));
+    }
 
     // A NaN diameter has no rank; sorting it with the others would not even be well defined.
     QVector<double> sorted;

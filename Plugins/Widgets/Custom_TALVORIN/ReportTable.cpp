@@ -2,6 +2,7 @@
 #include "ui_ReportTable.h"
 
 #include "FileReveal.h"
+#include "FindSequence.h"
 #include "QFrameHelper.h"
 #include "ReportItemModel.h"
 #include "ReportTableModel.h"
@@ -18,6 +19,7 @@
 #include <QItemSelectionModel>
 #include <QMap>
 #include <QMouseEvent>
+#include <QSet>
 #include <QStringList>
 #include <QTime>
 #include <QVector>
@@ -34,6 +36,48 @@
 
 QT_CHARTS_USE_NAMESPACE
 
+namespace {
+
+// Longer defect names are cut on the axis: a hostile name must not make the chart lay out a
+// label of tens of thousands of characters.
+constexpr int kMaxCategoryLength = 40;
+
+// Axis names for the defect names in order, each bounded and all distinct (the axis merges
+// equal names).
+QStringList categoryNames(const QStringList &names)
+{
+    QStringList categories;
+    QSet<QString> taken;
+    for (const QString &name : names) {
+        QString shown = name;
+        if (name.size() > kMaxCategoryLength)
+            shown = name.left(kMaxCategoryLength - 1) + QChar(0x2026);
+        for (int n = 2; taken.contains(shown); ++n) {
+            const QString suffix = QStringLiteral("…(%1)").arg(n);
+            shown = name.left(kMaxCategoryLength - suffix.size()) + suffix;
+        }
+        taken.insert(shown);
+        categories.append(shown);
+    }
+    return categories;
+}
+
+// A whole-number tick step of 1, 2 or 5 times a power of ten, for at most about six ticks.
+double tickInterval(int max)
+{
+    double step = 1.0;
+    while (max / step > 6.0) {
+        if (max / (step * 2.0) <= 6.0)
+            return step * 2.0;
+        if (max / (step * 5.0) <= 6.0)
+            return step * 5.0;
+        step *= 10.0;
+    }
+    return step;
+}
+
+} // namespace
+
 ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::ReportTableClass)
@@ -44,6 +88,7 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     , m_itemModel(nullptr)
     , m_pieChart(nullptr)
     , m_barChart(nullptr)
+    , m_findSequence(std::make_shared<FindSequence>())
 {
     ui->setupUi(this);
 
@@ -61,11 +106,15 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     initConnect();
 
     auto *worker = new TLVDatasWork(m_dbPath);
+    worker->setFindSequence(m_findSequence);
     connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(worker, &TLVDatasWork::Signal_FindResult, this, &ReportTable::Slot_FindResult);
     connect(this, &ReportTable::Signal_FindData, worker, &TLVDatasWork::Slot_FindData);
     worker->moveToThread(&m_thread);
     m_thread.start(QThread::InheritPriority);
+
+    // A closed report holds no records: the query in flight stops and the models are emptied.
+    connect(this, &QDialog::finished, this, &ReportTable::releaseRecords);
 
     // Today's products, before the dialog is even shown.
     Slot_BtnFindClicked();
@@ -73,7 +122,9 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
 
 ReportTable::~ReportTable()
 {
-    // A running query finishes first; the worker is then deleted on its own thread.
+    // A running query stops at its next row; the worker is then deleted on its own thread.
+    m_findSequence->cancelAll();
+    m_thread.requestInterruption();
     m_thread.exit(0);
     m_thread.wait();
     delete ui;
@@ -91,9 +142,6 @@ void ReportTable::initView()
     ui->tblWidProduct->setModel(m_tableModel);
     ui->tblWidProduct->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tblWidProduct->verticalHeader()->setVisible(true);
-    // Rows keep the header's default height anyway; Fixed spares the header from sizing every
-    // new section while tens of thousands of rows stream in.
-    ui->tblWidProduct->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ui->tblWidProduct->horizontalHeader()->setStretchLastSection(true);
     ui->tblWidProduct->setColumnWidth(0, 210);
     ui->tblWidProduct->setColumnWidth(1, 230);
@@ -158,16 +206,29 @@ void ReportTable::Slot_BtnFindClicked()
     updatePieChart();
     updateBarChart({}, {});
 
+    m_findSequence->requestSent();
     emit Signal_FindData(tmStart, tmEnd, QString());
 }
 
 void ReportTable::Slot_FindResult(bool bCompleted, QList<std::shared_ptr<tlv::ProductInfo>> vtDatas)
 {
+    // Batches of a query that a later find or the closing of the report abandoned.
+    if (!m_findSequence->acceptDelivery())
+        return;
     m_tableModel->appendDatas(vtDatas);
     if (!bCompleted)
         return;
     ui->lbTotal->setText(QStringLiteral("共%1条").arg(m_tableModel->rowCount(QModelIndex())));
     updatePieChart();
+}
+
+void ReportTable::releaseRecords()
+{
+    m_findSequence->cancelAll();
+    m_tableModel->clearDatas();
+    m_itemModel->clearDatas();
+    updatePieChart();
+    updateBarChart({}, {});
 }
 
 void ReportTable::Slot_TableViewItemClicked(QModelIndex index)
@@ -277,13 +338,12 @@ void ReportTable::updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &ho
     m_barChart->legend()->hide();
 
     auto *set = new QBarSet(QStringLiteral("缺陷数量"));
-    QStringList categories;
     int max = 0;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
         set->append(double(it.value()));
-        categories.append(it.key());
         max = qMax(max, it.value());
     }
+    const QStringList categories = categoryNames(counts.keys());
     series->append(set);
     set->setColor(QColor(70, 130, 180, 255));
 
@@ -304,6 +364,10 @@ void ReportTable::updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &ho
     axisY->setTitleFont(axisFont);
     axisY->setLabelsFont(axisFont);
     axisY->setRange(0.0, max + max * 0.1);
+    // Ticks between whole numbers would print "%d" labels that do not match their place.
+    axisY->setTickType(QValueAxis::TicksDynamic);
+    axisY->setTickAnchor(0.0);
+    axisY->setTickInterval(tickInterval(max));
 
     m_barChart->addAxis(axisX, Qt::AlignBottom);
     m_barChart->addAxis(axisY, Qt::AlignLeft);

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+class FindSequence;
+
 namespace Ui {
 class ReportTableClass;
 }
@@ -53,6 +55,7 @@ private:
     void updatePieChart();
     void updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
                         const QList<std::shared_ptr<tlv::ApeInfo>> &findings);
+    void releaseRecords();
 
     Ui::ReportTableClass *ui;
     QPoint m_dragOffset;
@@ -63,4 +66,5 @@ private:
     ReportItemModel *m_itemModel;
     QtCharts::QChart *m_pieChart;
     QtCharts::QChart *m_barChart;
+    std::shared_ptr<FindSequence> m_findSequence;
 };

@@ -79,6 +79,9 @@ QVariant ReportTableModel::data(const QModelIndex &index, int role) const
             return QVariant();
         }
     }
+    // The size and barcode columns are narrower than their texts.
+    if (role == Qt::ToolTipRole && (index.column() == 1 || index.column() == 2))
+        return index.column() == 1 ? product.barcode : product.psize;
     if (role == Qt::ForegroundRole && !ok && (index.column() == 3 || index.column() == 4))
         return QBrush(Qt::red);
     return QVariant();

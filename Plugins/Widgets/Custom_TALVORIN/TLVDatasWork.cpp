@@ -1,5 +1,6 @@
 #include "TLVDatasWork.h"
 
+#include "FindSequence.h"
 #include "RecordJsonParser.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 #include <QUuid>
 #include <QSqlDriver>
 #include <QVariant>
@@ -50,12 +52,16 @@ private:
 
 enum Column { Uptime, Pid, Barcode, Psize, Diameter, Appearance, Status };
 
-template <typename Rows, typename Emit>
-void deliverRows(Rows &rows, Emit emitBatch)
+// Stops without a last batch once proceed() says the query is no longer wanted, or when an
+// emission finds it stale.
+template <typename Rows, typename Proceed, typename Emit>
+void deliverRows(Rows &rows, Proceed proceed, Emit emitBatch)
 {
     QList<std::shared_ptr<tlv::ProductInfo>> batch;
     batch.reserve(kBatchSize);
     while (rows.next()) {
+        if (!proceed())
+            return;
         auto product = std::make_shared<tlv::ProductInfo>();
         product->uptime = rows.text(Uptime);
         product->pid = rows.integer(Pid);
@@ -67,7 +73,8 @@ void deliverRows(Rows &rows, Emit emitBatch)
         batch.append(std::move(product));
 
         if (batch.size() >= kBatchSize) {
-            emitBatch(false, batch);
+            if (!emitBatch(false, batch))
+                return;
             // The receiver's copy becomes the only holder of these records.
             batch = QList<std::shared_ptr<tlv::ProductInfo>>();
             batch.reserve(kBatchSize);
@@ -186,23 +193,50 @@ sqlite3 *nativeHandle(const QSqlDatabase &db)
 
 TLVDatasWork::TLVDatasWork(const QString &dbPath, QObject *parent)
     : QObject(parent)
-{
+    , m_dbPath(dbPath)
     // A connection of its own per worker; several reports never share one.
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QUuid::createUuid().toString());
+    , m_connectionName(QUuid::createUuid().toString())
+{
     qRegisterMetaType<QList<std::shared_ptr<tlv::ProductInfo>>>("QList<std::shared_ptr<tlv::ProductInfo>>");
     qRegisterMetaType<std::shared_ptr<tlv::ProductInfo>>("std::shared_ptr<tlv::ProductInfo>");
-    m_db.setDatabaseName(dbPath);
 }
 
 TLVDatasWork::~TLVDatasWork()
 {
+    if (!m_db.isValid())
+        return;
     m_db.close();
     m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+void TLVDatasWork::setFindSequence(std::shared_ptr<FindSequence> sequence)
+{
+    m_sequence = std::move(sequence);
+}
+
+// Qt lets a connection be used only in the thread that added it: the slots add it, never the
+// constructor, which runs on the dialog's thread.
+bool TLVDatasWork::openConnection()
+{
+    if (!m_db.isValid()) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+        m_db.setDatabaseName(m_dbPath);
+    }
+    return m_db.open();
 }
 
 void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
 {
-    if (!m_db.open()) {
+    const int request = m_sequence ? m_sequence->requestStarted() : 0;
+    QThread *thread = QThread::currentThread();
+    const auto proceed = [&] {
+        return !thread->isInterruptionRequested() && (!m_sequence || m_sequence->isCurrent(request));
+    };
+    // A request overtaken by a newer one before it started is not run at all.
+    if (!proceed())
+        return;
+    if (!openConnection()) {
         qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_FindData 数据库打开失败，Error：%1").arg(m_db.lastError().text());
         return;
     }
@@ -210,8 +244,14 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
     QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'").arg(tmStart).arg(tmEnd);
     if (!key.isEmpty())
         sql += QStringLiteral(" AND barcode like '%%1%'").arg(key);
-    const auto emitBatch = [this](bool completed, const QList<std::shared_ptr<tlv::ProductInfo>> &batch) {
+    const auto emitBatch = [&](bool completed, const QList<std::shared_ptr<tlv::ProductInfo>> &batch) {
+        if (m_sequence && !m_sequence->claimBatch(request)) {
+            // The place of this batch in the delivery order still has to be taken.
+            emit Signal_FindResult(false, QList<std::shared_ptr<tlv::ProductInfo>>());
+            return false;
+        }
         emit Signal_FindResult(completed, batch);
+        return true;
     };
 
 #ifdef TLV_SQLITE_NATIVE
@@ -228,7 +268,7 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
         }
         {
             NativeRows rows(stmt);
-            deliverRows(rows, emitBatch);
+            deliverRows(rows, proceed, emitBatch);
         }
         m_db.close();
         return;
@@ -246,14 +286,14 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
             return;
         }
         QtRows rows(query);
-        deliverRows(rows, emitBatch);
+        deliverRows(rows, proceed, emitBatch);
     }
     m_db.close();
 }
 
 void TLVDatasWork::Slot_ClearExpiredDate(int day)
 {
-    if (!m_db.open()) {
+    if (!openConnection()) {
         qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_ClearExpiredDate 数据库打开失败，Error：%1").arg(m_db.lastError().text());
         return;
     }

@@ -12,6 +12,14 @@ namespace {
 
 constexpr int styleCount = 5;
 
+// The size that Qt gives QFont("Calibri") without a point size, and so the size of the styled
+// cells of a workbook written through Qt's fonts.
+constexpr double styledFontSize = 12.0;
+
+// Stands for the empty text until the file is written; private-use characters that no stored
+// text carries.
+constexpr char emptyTextPlaceholder[] = "\xEF\xA3\xBF\xEF\xA3\xBE\xEF\xA3\xBD";
+
 int styleIndex(XlsxWorkbook::Style style)
 {
     return static_cast<int>(style);
@@ -84,6 +92,7 @@ XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
             continue;
         }
         format_set_font_name(format, "Calibri");
+        format_set_font_size(format, styledFontSize);
         format_set_align(format, LXW_ALIGN_CENTER);
         format_set_align(format, LXW_ALIGN_VERTICAL_CENTER);
         if (i != styleIndex(Style::Centred))
@@ -220,6 +229,20 @@ QByteArray XlsxWorkbook::cellText(const QString &text, int row, int column)
     return out.toUtf8();
 }
 
+bool XlsxWorkbook::writeEmptyText(int row, int column)
+{
+    if (!m_sheet || !checkCell(row, column, "A cell"))
+        return false;
+    // libxlsxwriter turns an empty text into no cell at all; the placeholder's shared string is
+    // emptied in save(), once no more strings are looked up.
+    const lxw_error error = worksheet_write_string(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
+                                                   emptyTextPlaceholder, nullptr);
+    if (error != LXW_NO_ERROR)
+        qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
+    m_hasEmptyText = m_hasEmptyText || error == LXW_NO_ERROR;
+    return error == LXW_NO_ERROR;
+}
+
 bool XlsxWorkbook::mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
                               Style style)
 {
@@ -265,6 +288,14 @@ bool XlsxWorkbook::save()
     if (!m_book)
         return false;
     logChanges();
+    if (m_hasEmptyText && m_book->sst) {
+        struct sst_element *element = nullptr;
+        STAILQ_FOREACH(element, m_book->sst->order_list, sst_order_pointers)
+        {
+            if (qstrcmp(element->string, emptyTextPlaceholder) == 0)
+                element->string[0] = '\0';
+        }
+    }
     const lxw_error error = workbook_close(m_book);
     m_book = nullptr;
     m_sheet = nullptr;

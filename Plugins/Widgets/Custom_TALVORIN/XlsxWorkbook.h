@@ -37,6 +37,9 @@ public:
     // A QString becomes a text cell, integral and floating-point values a number cell, a bool a
     // boolean cell; a null value or empty text writes nothing (a blank cell when styled).
     bool write(int row, int column, const QVariant &value, Style style = Style::Default);
+    // A text cell that holds the empty text (write() leaves no cell for it). Not in
+    // constant-memory mode.
+    bool writeEmptyText(int row, int column);
     // Merges the range; the top-left cell gets text, the other cells are blank.
     bool mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
                     Style style = Style::Default);
@@ -55,6 +58,7 @@ private:
     lxw_worksheet *m_sheet = nullptr;
     lxw_format *m_formats[5] = {};
     QByteArray m_scratch;
+    bool m_hasEmptyText = false;
 
     struct Change
     {
