@@ -34,15 +34,11 @@ public:
 
     ~PanelFixture() { close(); }
 
-    // A new folder (with "DectDB" unless told otherwise), host and panel.
-    void open(bool withDatabaseFolder = true);
-    // A new panel on the same folder and host.
-    void reopen();
+    void open();
     // Deletes the panel and the host and drops the process-wide "tlv" connection.
     void close();
 
-    QString folder() const { return m_dir->path(); }
-    QString dbPath() const;
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("DectDB/TLV.db")); }
     TestHost *host() const { return m_host.get(); }
     PluginWidget *panel() const { return m_panel.get(); }
     QTableWidget *table() const;
@@ -50,16 +46,14 @@ public:
     QLabel *label() const;
     QLineEdit *edit(const QString &placeholder) const;
 
-    void start() const;
-    void end() const;
-    void send(const ProductProcessData &data) const;
-    void hole(double value, double low = 1.0, double up = 3.0) const;
+    void start() const { emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart"))); }
+    void end() const { emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenEnd"))); }
+    void send(const ProductProcessData &data) const { emit m_host->cameraDetectionCompleted(data); }
+    void hole(double value, double low = 1.0, double up = 3.0) const { send(TestHost::hole(value, low, up)); }
 
     QList<Row> rows() const;
 
 private:
-    void closePanel();
-
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TestHost> m_host;
     std::unique_ptr<PluginWidget> m_panel;

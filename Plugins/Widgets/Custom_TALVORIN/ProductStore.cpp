@@ -33,7 +33,7 @@ ProductStore::ProductStore(QObject *parent) : QObject(parent)
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] {
-        if (flush() || m_failure == m_loggedFailure)
+        if (flush() || m_failure.isEmpty() || m_failure == m_loggedFailure)
             return;
         m_loggedFailure = m_failure;
         qCritical() << pending() << "products still waiting for" << filePath() << m_failure;
@@ -60,6 +60,7 @@ bool ProductStore::open(const QString &path)
     } else {
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         m_db.setDatabaseName(path);
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100")); // kept through any reopen
     }
     // Opening an open connection again would close it first and kill the statements of every
     // other panel on it.
