@@ -185,6 +185,8 @@ bool ProductStore::ensureOpen()
     const QString path = filePath();
     if (m_db.isOpen() && !QFileInfo::exists(path)) {
         qInfo() << "Database file" << path << "vanished; opening it again and creating product_data_new";
+        m_insert = QSqlQuery();
+        m_insertReady = false;
         m_db.close();
         m_tableReady = false;
     }
@@ -202,25 +204,32 @@ bool ProductStore::ensureOpen()
 
 bool ProductStore::insert(const ProductRow &row, QSqlError &error)
 {
-    // Prepared per insert: a statement kept across products dies with any reopen of the shared
-    // connection.
-    QSqlQuery query(m_db);
-    if (!query.prepare(QLatin1String(insertSql))) {
-        error = query.lastError();
-        return false;
+    const bool kept = m_insertReady;
+    if (!kept) {
+        m_insert = QSqlQuery(m_db);
+        if (!m_insert.prepare(QLatin1String(insertSql))) {
+            error = m_insert.lastError();
+            return false;
+        }
+        m_insertReady = true;
     }
-    query.bindValue(QStringLiteral(":dtime"), row.uptime);
-    query.bindValue(QStringLiteral(":dpid"), row.pid);
-    query.bindValue(QStringLiteral(":dbc"), row.barcode);
-    query.bindValue(QStringLiteral(":dsize"), row.psize);
-    query.bindValue(QStringLiteral(":ddia"), row.diameter);
-    query.bindValue(QStringLiteral(":dapp"), row.appearance);
-    query.bindValue(QStringLiteral(":dsta"), row.status);
-    if (!query.exec()) {
-        error = query.lastError();
-        return false;
+    m_insert.bindValue(0, row.uptime);
+    m_insert.bindValue(1, row.pid);
+    m_insert.bindValue(2, row.barcode);
+    m_insert.bindValue(3, row.psize);
+    m_insert.bindValue(4, row.diameter);
+    m_insert.bindValue(5, row.appearance);
+    m_insert.bindValue(6, row.status);
+    if (m_insert.exec()) {
+        m_insert.finish(); // resets the statement; it stays prepared for the next product
+        return true;
     }
-    return true;
+    error = m_insert.lastError();
+    m_insertReady = false;
+    // Any reopen of the shared connection (another panel, a vanished file) finalizes a kept
+    // statement: a failure that is not a lock is tried once more on a fresh one.
+    const int code = sqliteCode(error);
+    return kept && code != Busy && code != Locked && insert(row, error);
 }
 
 bool ProductStore::flush()

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -62,6 +63,8 @@ private:
     QSqlDatabase m_db;
     std::deque<ProductRow> m_queue;
     int m_queueLimit = defaultQueueLimit;
+    QSqlQuery m_insert;
+    bool m_insertReady = false;
     bool m_tableReady = false;
     bool m_walPending = false;
     QString m_failure;       // why the last attempt failed
