@@ -3,12 +3,8 @@
 #include "Custom_TALVORIN.h"
 
 #include <QDir>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTableWidget>
 
 void PanelFixture::open()
 {
@@ -27,21 +23,6 @@ void PanelFixture::close()
     m_panel.reset();
     QSqlDatabase::removeDatabase(QStringLiteral("tlv"));
     m_host.reset();
-}
-
-QTableWidget *PanelFixture::table() const
-{
-    return m_panel->findChild<QTableWidget *>();
-}
-
-QListWidget *PanelFixture::list() const
-{
-    return m_panel->findChild<QListWidget *>();
-}
-
-QLabel *PanelFixture::label() const
-{
-    return m_panel->findChild<QLabel *>();
 }
 
 QLineEdit *PanelFixture::edit(const QString &placeholder) const

@@ -11,10 +11,10 @@
 
 #include <memory>
 
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QTableWidget;
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTableWidget>
 
 // A working panel over a fresh data folder, driven through a TestHost as the inspection host
 // drives it; the stored rows are read back through a connection of the test's own.
@@ -41,9 +41,9 @@ public:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("DectDB/TLV.db")); }
     TestHost *host() const { return m_host.get(); }
     PluginWidget *panel() const { return m_panel.get(); }
-    QTableWidget *table() const;
-    QListWidget *list() const;
-    QLabel *label() const;
+    QTableWidget *table() const { return m_panel->findChild<QTableWidget *>(); }
+    QListWidget *list() const { return m_panel->findChild<QListWidget *>(); }
+    QLabel *label() const { return m_panel->findChild<QLabel *>(); }
     QLineEdit *edit(const QString &placeholder) const;
 
     void start() const { emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart"))); }

@@ -4,8 +4,6 @@
 #include "TestHost.h"
 
 #include <QJsonDocument>
-#include <QLineEdit>
-#include <QTableWidget>
 #include <QtTest>
 
 class PanelTest : public QObject
@@ -67,7 +65,7 @@ private slots:
         QFETCH(QByteArray, saved);
         for (int i = 0; i < 3; ++i)
             edits().at(i)->setText(texts.at(i));
-        QJsonObject object { { QStringLiteral("Other"), 5 }, { QStringLiteral("Custom_TALVORIN"), QStringLiteral("old") } };
+        QJsonObject object { { QStringLiteral("Other"), 5 } };
         f.panel()->serialize(object);
         QCOMPARE(object.value(QStringLiteral("Other")).toInt(), 5);
         QCOMPARE(QJsonDocument(object.value(QStringLiteral("Custom_TALVORIN")).toObject()).toJson(QJsonDocument::Compact), saved);

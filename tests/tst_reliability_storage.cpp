@@ -77,10 +77,8 @@ private slots:
     void cleanup()
     {
         m_store.reset();
-        for (const char *name : { "tlv", "reader", "other" }) {
-            QSqlDatabase::database(QLatin1String(name), false).close();
+        for (const char *name : { "tlv", "reader", "other" })
             QSqlDatabase::removeDatabase(QLatin1String(name));
-        }
     }
 
     void faults_data()
@@ -188,11 +186,10 @@ private slots:
         run(QStringLiteral("create table product_data_new (id integer primary key, uptime text, pid integer, line text not null)"));
         m_store = std::make_unique<ProductStore>();
         QVERIFY(m_store->open(file()));
-        const QStringList report = messages.filter(QStringLiteral("missing columns"));
-        QCOMPARE(report.size(), 1);
-        for (const char *column : { "barcode", "psize", "diameter", "appearance", "status", "line" })
-            QVERIFY2(report.first().contains(QLatin1String(column)), qPrintable(report.first()));
-        QVERIFY(!report.first().contains(QLatin1String("uptime")));
+        // Reported once, naming what is missing and what the panel cannot fill.
+        QCOMPARE(messages.filter(QStringLiteral("missing columns")).size(), 1);
+        QVERIFY(messages.filter(QRegularExpression(QStringLiteral(
+            R"(missing columns \("barcode", "psize", "diameter", "appearance", "status"\).*\("line"\))"))).size() == 1);
         QVERIFY(!m_store->store(product(1)));
         QVERIFY(messages.last().contains(QStringLiteral("no column named")));
         m_store->setQueueLimit(1);
