@@ -60,15 +60,18 @@ private slots:
         QTest::addColumn<double>("low");
         QTest::addColumn<double>("up");
         QTest::addColumn<bool>("ok");
-        QTest::newRow("inside") << 2.0 << 1.0 << 3.0 << true;
-        QTest::newRow("equal to low") << 1.0 << 1.0 << 3.0 << true;
-        QTest::newRow("equal to up") << 3.0 << 1.0 << 3.0 << true;
-        QTest::newRow("just above up") << std::nextafter(3.0, 4.0) << 1.0 << 3.0 << false;
-        QTest::newRow("just below low") << std::nextafter(1.0, 0.0) << 1.0 << 3.0 << false;
-        QTest::newRow("NaN value") << NaN << 1.0 << 3.0 << false;
-        QTest::newRow("NaN limit") << 2.0 << NaN << 3.0 << false;
-        QTest::newRow("limits crossed") << 2.0 << 3.0 << 1.0 << false;
-        QTest::newRow("infinite value and limit") << qInf() << 1.0 << qInf() << true;
+        QTest::addColumn<bool>("appearanceOk");
+        QTest::newRow("inside") << 2.0 << 1.0 << 3.0 << true << true;
+        QTest::newRow("equal to low") << 1.0 << 1.0 << 3.0 << true << true;
+        QTest::newRow("equal to up") << 3.0 << 1.0 << 3.0 << true << true;
+        QTest::newRow("just above up") << std::nextafter(3.0, 4.0) << 1.0 << 3.0 << false << true;
+        QTest::newRow("just below low") << std::nextafter(1.0, 0.0) << 1.0 << 3.0 << false << true;
+        QTest::newRow("NaN value") << NaN << 1.0 << 3.0 << false << true;
+        QTest::newRow("NaN limit") << 2.0 << NaN << 3.0 << false << true;
+        QTest::newRow("limits crossed") << 2.0 << 3.0 << 1.0 << false << true;
+        QTest::newRow("infinite value and limit") << qInf() << 1.0 << qInf() << true << true;
+        QTest::newRow("appearance NG") << 2.0 << 1.0 << 3.0 << true << false;
+        QTest::newRow("both NG") << 0.0 << 1.0 << 3.0 << false << false;
     }
 
     void judging()
@@ -77,17 +80,22 @@ private slots:
         QFETCH(double, low);
         QFETCH(double, up);
         QFETCH(bool, ok);
+        QFETCH(bool, appearanceOk);
         f.start();
         f.hole(value, low, up);
+        f.send(TestHost::appearance(7, true));
+        f.send(TestHost::appearance(8, appearanceOk)); // the last one names the product
         QCOMPARE(f.table()->item(0, 1)->text(), ok ? QStringLiteral("OK") : QStringLiteral("NG"));
         QCOMPARE(f.table()->item(0, 1)->foreground().color(), QColor(ok ? "#67C23A" : "#F56C6C"));
         f.end();
-        QCOMPARE(f.label()->text(), ok ? QStringLiteral("OK") : QStringLiteral("NG"));
-        QCOMPARE(f.label()->styleSheet(), ok ? QStringLiteral("QLabel{color:white;background:#67C23A;}")
-                                             : QStringLiteral("QLabel{color:white;background:#F56C6C;}"));
-        QCOMPARE(f.rows().constLast().status, ok ? 3 : 2);
-        const QJsonArray holes = QJsonDocument::fromJson(f.rows().constLast().diameter.toUtf8()).array();
-        QCOMPARE(holes.at(0).toObject().value(QStringLiteral("status")).toBool(), ok);
+        const bool productOk = ok && appearanceOk;
+        QCOMPARE(f.label()->text(), productOk ? QStringLiteral("OK") : QStringLiteral("NG"));
+        QCOMPARE(f.label()->styleSheet(), productOk ? QStringLiteral("QLabel{color:white;background:#67C23A;}")
+                                                    : QStringLiteral("QLabel{color:white;background:#F56C6C;}"));
+        const PanelFixture::Row row = f.rows().constLast();
+        QCOMPARE(row.status, (ok ? 1 : 0) | (appearanceOk ? 2 : 0));
+        QCOMPARE(row.pid, 8);
+        QCOMPARE(QJsonDocument::fromJson(row.diameter.toUtf8()).array().at(0).toObject().value(QStringLiteral("status")).toBool(), ok);
     }
 
     void everyColumnStored()
@@ -150,32 +158,6 @@ private slots:
         const Products products = throughWorker();
         QCOMPARE(products.size(), 1);
         QCOMPARE(products.at(0)->barcode, barcode);
-    }
-
-    void statusBits_data()
-    {
-        QTest::addColumn<bool>("holeOk");
-        QTest::addColumn<bool>("appearanceOk");
-        QTest::addColumn<int>("status");
-        QTest::newRow("both OK") << true << true << 3;
-        QTest::newRow("hole NG") << false << true << 2;
-        QTest::newRow("appearance NG") << true << false << 1;
-        QTest::newRow("both NG") << false << false << 0;
-    }
-
-    void statusBits()
-    {
-        QFETCH(bool, holeOk);
-        QFETCH(bool, appearanceOk);
-        QFETCH(int, status);
-        f.start();
-        f.hole(holeOk ? 2.0 : 9.0);
-        f.send(TestHost::appearance(7, true));
-        f.send(TestHost::appearance(8, appearanceOk));
-        f.end();
-        QCOMPARE(f.rows().constLast().status, status);
-        QCOMPARE(f.rows().constLast().pid, 8);
-        QCOMPARE(f.label()->text(), status == 3 ? QStringLiteral("OK") : QStringLiteral("NG"));
     }
 
     void extremeDiameters_data()
