@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QHBoxLayout>
@@ -180,7 +179,7 @@ void Custom_TALVORIN::initDB()
 bool Custom_TALVORIN::updateProductData()
 {
     ProductRow row;
-    row.uptime = ProductRowCodec::uptimeText(QDateTime::currentDateTime());
+    row.uptime = ProductRowCodec::currentUptimeText();
     row.pid = m_productId;
     row.barcode = m_barcode;
     row.psize = ProductRowCodec::psizeText(m_sizeValues);

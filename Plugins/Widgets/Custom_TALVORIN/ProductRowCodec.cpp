@@ -81,3 +81,16 @@ QString ProductRowCodec::uptimeText(const QDateTime &time)
 {
     return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
+
+QString ProductRowCodec::currentUptimeText()
+{
+    // The local time conversion costs more than the rest of the row's texts: done once a second.
+    thread_local qint64 second = -1;
+    thread_local QString text;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (now != second) {
+        second = now;
+        text = uptimeText(QDateTime::fromSecsSinceEpoch(now));
+    }
+    return text;
+}
