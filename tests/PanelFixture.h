@@ -11,10 +11,10 @@
 
 #include <memory>
 
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QTableWidget;
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTableWidget>
 
 // A working panel over a fresh data folder, driven through a TestHost as the inspection host
 // drives it; the stored rows are read back through a connection of the test's own.
@@ -34,32 +34,26 @@ public:
 
     ~PanelFixture() { close(); }
 
-    // A new folder (with "DectDB" unless told otherwise), host and panel.
-    void open(bool withDatabaseFolder = true);
-    // A new panel on the same folder and host.
-    void reopen();
+    void open();
     // Deletes the panel and the host and drops the process-wide "tlv" connection.
     void close();
 
-    QString folder() const { return m_dir->path(); }
-    QString dbPath() const;
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("DectDB/TLV.db")); }
     TestHost *host() const { return m_host.get(); }
     PluginWidget *panel() const { return m_panel.get(); }
-    QTableWidget *table() const;
-    QListWidget *list() const;
-    QLabel *label() const;
+    QTableWidget *table() const { return m_panel->findChild<QTableWidget *>(); }
+    QListWidget *list() const { return m_panel->findChild<QListWidget *>(); }
+    QLabel *label() const { return m_panel->findChild<QLabel *>(); }
     QLineEdit *edit(const QString &placeholder) const;
 
-    void start() const;
-    void end() const;
-    void send(const ProductProcessData &data) const;
-    void hole(double value, double low = 1.0, double up = 3.0) const;
+    void start() const { emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart"))); }
+    void end() const { emit m_host->Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenEnd"))); }
+    void send(const ProductProcessData &data) const { emit m_host->cameraDetectionCompleted(data); }
+    void hole(double value, double low = 1.0, double up = 3.0) const { send(TestHost::hole(value, low, up)); }
 
     QList<Row> rows() const;
 
 private:
-    void closePanel();
-
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TestHost> m_host;
     std::unique_ptr<PluginWidget> m_panel;

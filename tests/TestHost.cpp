@@ -2,21 +2,6 @@
 
 TestHost::TestHost(QObject *parent) : SysInterfaceImpl(parent) {}
 
-void TestHost::setMaterialNumber(const QString &text)
-{
-    materialNumbers << text;
-}
-
-QString TestHost::basePath()
-{
-    return base;
-}
-
-QString TestHost::dataPath()
-{
-    return data;
-}
-
 QVariantMap TestHost::queryPanelData(QString panelName, QString section)
 {
     panelQueries << panelName + QLatin1Char('/') + section;

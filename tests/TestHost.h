@@ -12,9 +12,9 @@ class TestHost : public SysInterfaceImpl
 public:
     explicit TestHost(QObject *parent = nullptr);
 
-    void setMaterialNumber(const QString &text) override;
-    QString basePath() override;
-    QString dataPath() override;
+    void setMaterialNumber(const QString &text) override { materialNumbers << text; }
+    QString basePath() override { return base; }
+    QString dataPath() override { return data; }
     QVariantMap queryPanelData(QString panelName, QString section) override;
 
     QString base;

@@ -5,7 +5,6 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,34 +16,22 @@ class ReliabilityKillTest : public QObject
 {
     Q_OBJECT
 
-    struct Check
+    // integrity_check's verdict, then the pids of the file.
+    static QPair<QString, QSet<int>> inspect(const QString &file)
     {
-        QString integrity;
-        QSet<int> pids;
-        QString error;
-    };
-
-    static Check inspect(const QString &file)
-    {
-        Check check;
+        QPair<QString, QSet<int>> found;
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inspect"));
             db.setDatabaseName(file);
-            if (db.open()) {
-                QSqlQuery query(db);
-                if (query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next())
-                    check.integrity = query.value(0).toString();
-                else
-                    check.error = query.lastError().text();
-                if (query.exec(QStringLiteral("select pid from product_data_new")))
-                    while (query.next())
-                        check.pids.insert(query.value(0).toInt());
-            } else {
-                check.error = db.lastError().text();
-            }
+            QSqlQuery query(db.open() ? db : QSqlDatabase());
+            if (query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next())
+                found.first = query.value(0).toString();
+            if (query.exec(QStringLiteral("select pid from product_data_new")))
+                while (query.next())
+                    found.second.insert(query.value(0).toInt());
         }
         QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
-        return check;
+        return found;
     }
 
 private slots:
@@ -53,62 +40,29 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("DectDB")));
         const QString file = dir.filePath(QStringLiteral("DectDB/TLV.db"));
-
-        const int kills = qEnvironmentVariableIsSet("TLV_KILLS") ? qEnvironmentVariableIntValue("TLV_KILLS") : 200;
-        const quint32 seed = qEnvironmentVariableIsSet("TLV_SEED") ? quint32(qEnvironmentVariableIntValue("TLV_SEED"))
-                                                                   : QRandomGenerator::global()->generate();
-        qInfo("seed %u (set TLV_SEED to repeat)", seed);
-        QRandomGenerator random(seed);
-
+        const int kills = qEnvironmentVariableIsSet("TLV_KILLS") ? qEnvironmentVariableIntValue("TLV_KILLS") : 30;
+        QRandomGenerator random(20240506);
         QSet<int> reported;
-        int killed = 0;
         for (int round = 0; round < kills; ++round) {
             QProcess writer;
             writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            writer.start(QStringLiteral(TLV_WRITER),
-                         { QStringLiteral("--base"), dir.path(), QStringLiteral("--first-pid"),
-                           QString::number(round * 100000 + 1) });
-            QVERIFY2(writer.waitForStarted(), qPrintable(writer.errorString()));
-            // Mostly during inserts (after its first report, whatever the machine's speed), now
-            // and then while it is still starting and opening the database.
-            if (random.bounded(10) == 0) {
-                QThread::msleep(ulong(random.bounded(60)));
-            } else {
+            writer.start(QStringLiteral(TLV_WRITER), { QStringLiteral("--base"), dir.path(), QStringLiteral("--first-pid"),
+                                                       QString::number(round * 100000 + 1) });
+            QVERIFY(writer.waitForStarted());
+            // Mostly during inserts, now and then while it is still opening the database.
+            if (random.bounded(10) != 0)
                 QVERIFY(writer.waitForReadyRead(60000));
-                QThread::msleep(ulong(random.bounded(100)));
-            }
-            QCOMPARE(writer.state(), QProcess::Running);
+            QThread::msleep(ulong(random.bounded(60)));
             ::kill(pid_t(writer.processId()), SIGKILL);
             QVERIFY(writer.waitForFinished());
-            QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
-            ++killed;
-
-            const QList<QByteArray> lines = writer.readAllStandardOutput().split('\n');
-            QSet<int> stored;
-            for (const QByteArray &line : lines)
+            for (const QByteArray &line : writer.readAllStandardOutput().split('\n'))
                 if (line.startsWith("stored "))
-                    stored.insert(line.mid(7).toInt());
-            reported.unite(stored);
-
-            const Check check = inspect(file);
-            QVERIFY2(check.error.isEmpty(), qPrintable(check.error));
-            QCOMPARE(check.integrity, QStringLiteral("ok"));
-            QSet<int> lost = stored;
-            lost.subtract(check.pids);
-            QVERIFY2(lost.isEmpty(), qPrintable(QStringLiteral("round %1 lost %2 of %3 products")
-                                                     .arg(round)
-                                                     .arg(lost.size())
-                                                     .arg(stored.size())));
+                    reported.insert(line.mid(7).toInt());
+            const auto found = inspect(file);
+            QCOMPARE(found.first, QStringLiteral("ok"));
+            QVERIFY2(found.second.contains(reported), qPrintable(QStringLiteral("round %1 lost products").arg(round)));
         }
-
-        const Check last = inspect(file);
-        QSet<int> lost = reported;
-        lost.subtract(last.pids);
-        qInfo("kills %d, products stored %d (rows %d), products lost %d", killed, int(reported.size()),
-              int(last.pids.size()), int(lost.size()));
-        QCOMPARE(int(lost.size()), 0);
-        // The kills must have hit running inserts, not only start-ups.
-        QVERIFY(reported.size() > kills);
+        QVERIFY(reported.size() > kills); // the kills hit running inserts, not only start-ups
     }
 };
 

@@ -3,6 +3,7 @@
 #include "ApeEntry.h"
 #include "HoleEntry.h"
 #include "ProductRowCodec.h"
+#include "ProductStore.h"
 
 #include <QDebug>
 #include <QDir>
@@ -102,7 +103,7 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
 {
     QSqlQuery query(db);
     if (!db.tables().contains(QStringLiteral("product_data_new"))
-        && !query.exec(QStringLiteral("create table product_data_new (id integer primary key autoincrement not null,uptime text, pid integer, barcode text,psize text,diameter text,appearance text, status integer)"))) {
+        && !query.exec(QLatin1String(ProductStore::createTableSql))) {
         qCritical() << "ProductDataGenerator: create table failed:" << query.lastError().text();
         return false;
     }
@@ -110,7 +111,7 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
         qCritical() << "ProductDataGenerator: transaction failed:" << db.lastError().text();
         return false;
     }
-    if (!query.prepare(QStringLiteral("INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, status) VALUES (?, ?, ?, ?, ?, ?, ?)"))) {
+    if (!query.prepare(QLatin1String(ProductStore::insertSql))) {
         qCritical() << "ProductDataGenerator: prepare failed:" << query.lastError().text();
         db.rollback();
         return false;

@@ -1,6 +1,7 @@
 // Cost of storing a product at the cycle end, against a plain SQLite C-API insert of the
 // same row texts with the same journal settings, plus the cost of one whole product cycle.
 #include "Custom_TALVORIN.h"
+#include "ProductStore.h"
 
 #include <SysInterfaceImpl.h>
 
@@ -101,12 +102,8 @@ int main(int argc, char *argv[])
     const QByteArray plainPath = QDir(dir.path()).filePath(QStringLiteral("plain.db")).toUtf8();
     sqlite3_open(plainPath.constData(), &db);
     sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    sqlite3_exec(db,
-                 "create table product_data_new (id integer primary key autoincrement not null,uptime text, pid "
-                 "integer, barcode text,psize text,diameter text,appearance text, status integer)",
-                 nullptr, nullptr, nullptr);
-    const char *sql = "INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, status) "
-                      "VALUES (?, ?, ?, ?, ?, ?, ?)";
+    sqlite3_exec(db, ProductStore::createTableSql, nullptr, nullptr, nullptr);
+    const char *sql = ProductStore::insertSql;
     struct RowTexts
     {
         QByteArray uptime, barcode, psize, diameter, appearance;

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QHBoxLayout>
@@ -21,21 +20,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <cmath>
 
 namespace {
-
-const char *const kConnectionName = "tlv";
-const char *const kCreateTable = "create table product_data_new (id integer primary key autoincrement not "
-                                 "null,uptime text, pid integer, barcode text,psize text,diameter "
-                                 "text,appearance text, status integer)";
-const char *const kInsert = "INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, "
-                            "status) VALUES (:dtime, :dpid, :dbc, :dsize, :ddia, :dapp, :dsta)";
 
 const char *const kIdleStyle = "color:white;background:#303133";
 const char *const kOkStyle = "QLabel{color:white;background:#67C23A;}";
@@ -182,69 +172,21 @@ void Custom_TALVORIN::initDB()
     const QDir base(host->basePath());
     const QString folder = base.filePath(host->dataPath() + QStringLiteral("/DectDB"));
     m_dbPath = QDir(folder).filePath(QStringLiteral("TLV.db"));
-
-    const QString name = QLatin1String(kConnectionName);
-    if (QSqlDatabase::connectionNames().contains(name)) {
-        m_db = QSqlDatabase::database(name);
-    } else {
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        m_db.setDatabaseName(m_dbPath);
-    }
-
-    if (!m_db.open()) {
-        qDebug() << "Error: Unable to open database" << m_db.lastError().text();
-        return;
-    }
-
-    QSqlQuery query(m_db);
-    // In WAL mode a report reading on its own connection never blocks the insert at a cycle end.
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next()
-        || query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-        qInfo() << "Write-ahead journal not enabled for" << m_dbPath << query.lastError().text();
-    }
-    query.finish();
-
-    if (!m_db.tables(QSql::Tables).contains(QStringLiteral("product_data_new"))) {
-        qInfo() << "Create product_data_new table";
-        if (!query.exec(QLatin1String(kCreateTable)))
-            qFatal("Create product_data_new table failed: %s.", query.lastError().text().toUtf8().constData());
-    }
+    m_store.open(m_dbPath);
+    m_db = m_store.database();
 }
 
 bool Custom_TALVORIN::updateProductData()
 {
-    // The connection stays open for the panel's life; reopening only after it was lost.
-    if (!m_db.isOpen() && !m_db.open()) {
-        qCritical() << "FilterGroup DB Open failed.";
-        return false;
-    }
-
-    const QString diameter = ProductRowCodec::diameterJson(m_diameterResults);
-    const QString appearance = ProductRowCodec::appearanceJson(m_appearanceResults);
-    const QString psize = ProductRowCodec::psizeText(m_sizeValues);
-
-    if (!m_insertPrepared) {
-        m_insertQuery = QSqlQuery(m_db);
-        m_insertPrepared = m_insertQuery.prepare(QLatin1String(kInsert));
-    }
-    QSqlQuery &query = m_insertQuery;
-    query.bindValue(QStringLiteral(":dtime"), ProductRowCodec::uptimeText(QDateTime::currentDateTime()));
-    query.bindValue(QStringLiteral(":dpid"), m_productId);
-    query.bindValue(QStringLiteral(":dbc"), m_barcode);
-    query.bindValue(QStringLiteral(":dsize"), psize);
-    query.bindValue(QStringLiteral(":ddia"), diameter);
-    query.bindValue(QStringLiteral(":dapp"), appearance);
-    query.bindValue(QStringLiteral(":dsta"), m_status);
-
-    if (!query.exec()) {
-        qCritical() << "pid:" << m_productId << " barID:" << m_barcode << " Error: Unable to insert data"
-                    << query.lastError().text();
-        m_insertPrepared = false;
-        return false;
-    }
-    query.finish(); // resets the statement; it stays prepared for the next product
-    qDebug() << "pid:" << m_productId << " barID:" << m_barcode << "Data inserted successfully.";
-    return true;
+    ProductRow row;
+    row.uptime = ProductRowCodec::currentUptimeText();
+    row.pid = m_productId;
+    row.barcode = m_barcode;
+    row.psize = ProductRowCodec::psizeText(m_sizeValues);
+    row.diameter = ProductRowCodec::diameterJson(m_diameterResults);
+    row.appearance = ProductRowCodec::appearanceJson(m_appearanceResults);
+    row.status = m_status;
+    return m_store.store(row);
 }
 
 void Custom_TALVORIN::onCameraDetectionCompleted(const ProductProcessData &data)

@@ -2,6 +2,7 @@
 
 #include "ApeEntry.h"
 #include "HoleEntry.h"
+#include "ProductStore.h"
 
 #include <CurMode.h>
 #include <McuEvent.h>
@@ -11,7 +12,6 @@
 #include <QList>
 #include <QMap>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -76,7 +76,5 @@ private:
     QList<HoleEntry> m_diameterResults;
     QList<ApeEntry> m_appearanceResults;
     QStringList m_camPositions;
-    // The insert statement, prepared once and kept while it works.
-    QSqlQuery m_insertQuery;
-    bool m_insertPrepared = false;
+    ProductStore m_store;
 };

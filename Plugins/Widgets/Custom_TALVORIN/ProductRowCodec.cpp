@@ -4,7 +4,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QStringList>
+
+#include <cmath>
 
 QString ProductRowCodec::psizeText(const QMap<QString, double> &sizeValues)
 {
@@ -17,18 +20,47 @@ QString ProductRowCodec::psizeText(const QMap<QString, double> &sizeValues)
     return parts.join(QLatin1Char(';'));
 }
 
+namespace {
+
+// A number as QJsonDocument writes it: integral values of up to 53 bits as integers, other
+// finite values in the shortest form that reads back exactly, non-finite values as null.
+void appendNumber(QByteArray &out, double value)
+{
+    if (!std::isfinite(value)) {
+        out += "null";
+    } else if (std::trunc(value) == value && std::fabs(value) <= 9007199254740992.0) {
+        out += QByteArray::number(static_cast<qint64>(value));
+    } else if (std::trunc(value) == value) {
+        // Beyond 53 bits the writer's own rules apply.
+        const QByteArray one = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
+        out += one.mid(1, one.size() - 2);
+    } else {
+        out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+    }
+}
+
+} // namespace
+
+// Written directly rather than through QJsonObject: this runs at every cycle end, and the keys
+// come out in the writer's (alphabetical) order.
 QString ProductRowCodec::diameterJson(const QList<HoleEntry> &holes)
 {
-    QJsonArray array;
+    QByteArray out;
+    out.reserve(2 + holes.size() * 64);
+    out += '[';
     for (const HoleEntry &hole : holes) {
-        QJsonObject object;
-        object.insert(QStringLiteral("idx"), hole.idx);
-        object.insert(QStringLiteral("status"), hole.status);
-        object.insert(QStringLiteral("position"), static_cast<double>(hole.position));
-        object.insert(QStringLiteral("value"), hole.value);
-        array.append(object);
+        if (out.size() > 1)
+            out += ',';
+        out += "{\"idx\":";
+        out += QByteArray::number(hole.idx);
+        out += ",\"position\":";
+        appendNumber(out, static_cast<double>(hole.position));
+        out += hole.status ? ",\"status\":true,\"value\":" : ",\"status\":false,\"value\":";
+        appendNumber(out, hole.value);
+        out += '}';
     }
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+    out += ']';
+    return QString::fromLatin1(out);
 }
 
 QString ProductRowCodec::appearanceJson(const QList<ApeEntry> &findings)
@@ -48,4 +80,17 @@ QString ProductRowCodec::appearanceJson(const QList<ApeEntry> &findings)
 QString ProductRowCodec::uptimeText(const QDateTime &time)
 {
     return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+QString ProductRowCodec::currentUptimeText()
+{
+    // The local time conversion costs more than the rest of the row's texts: done once a second.
+    thread_local qint64 second = -1;
+    thread_local QString text;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (now != second) {
+        second = now;
+        text = uptimeText(QDateTime::fromSecsSinceEpoch(now));
+    }
+    return text;
 }

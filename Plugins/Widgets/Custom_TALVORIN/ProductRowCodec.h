@@ -20,4 +20,6 @@ public:
     static QString appearanceJson(const QList<ApeEntry> &findings);
     // The date-time text stored in "uptime".
     static QString uptimeText(const QDateTime &time);
+    // uptimeText of the current local time.
+    static QString currentUptimeText();
 };

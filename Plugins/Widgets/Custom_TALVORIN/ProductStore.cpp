@@ -1,0 +1,310 @@
+#include "ProductStore.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+
+namespace {
+
+// SQLite result codes (primary) that a later attempt may not see again.
+enum : int { Perm = 3, Busy = 5, Locked = 6, ReadOnly = 8, IoErr = 10, Full = 13, CantOpen = 14, Protocol = 15 };
+
+int sqliteCode(const QSqlError &error)
+{
+    return error.nativeErrorCode().toInt() & 0xff;
+}
+
+// Short enough that a product never holds the GUI thread long behind another writer's lock;
+// what cannot be stored now waits in the queue instead.
+const char *const kBusyTimeout = "PRAGMA busy_timeout=100";
+const int kStartUpWaitMs = 2000;
+const int kRetryMs = 1000;
+// A flush of waiting products yields to the event loop after this long.
+const int kFlushSliceMs = 100;
+
+const char *const kColumns[] = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
+
+} // namespace
+
+ProductStore::ProductStore(QObject *parent) : QObject(parent)
+{
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, [this] {
+        if (flush() || m_failure.isEmpty() || m_failure == m_loggedFailure)
+            return;
+        m_loggedFailure = m_failure;
+        qCritical() << pending() << "products still waiting for" << filePath() << m_failure;
+    });
+}
+
+ProductStore::~ProductStore()
+{
+    // Once more, for as long as it makes progress.
+    for (int before = -1; !m_queue.empty() && pending() != before;) {
+        before = pending();
+        flush();
+    }
+    for (const ProductRow &row : m_queue)
+        qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
+                    << "- measured at" << row.uptime << "and never stored in" << filePath() << m_failure;
+}
+
+bool ProductStore::open(const QString &path)
+{
+    const QString name = QLatin1String(connectionName);
+    if (QSqlDatabase::connectionNames().contains(name)) {
+        m_db = QSqlDatabase::database(name);
+    } else {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        m_db.setDatabaseName(path);
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100")); // kept through any reopen
+    }
+    // Opening an open connection again would close it first and kill the statements of every
+    // other panel on it.
+    if (!m_db.isOpen() && !m_db.open()) {
+        qDebug() << "Error: Unable to open database" << m_db.lastError().text() << filePath();
+        return false;
+    }
+    prepareConnection();
+    checkTable(true);
+    return true;
+}
+
+void ProductStore::prepareConnection()
+{
+    QSqlQuery query(m_db);
+    query.exec(QLatin1String(kBusyTimeout));
+    // In WAL mode a report reading on its own connection never blocks the insert at a cycle end.
+    const bool wal = query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && query.next()
+                     && query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    if (!wal && !m_walPending)
+        qInfo() << "Write-ahead journal not enabled for" << filePath() << query.lastError().text()
+                << "- tried again before the next insert";
+    else if (wal && m_walPending)
+        qInfo() << "Write-ahead journal enabled for" << filePath();
+    m_walPending = !wal;
+}
+
+bool ProductStore::transient(const QSqlError &error)
+{
+    switch (sqliteCode(error)) {
+    case Perm:
+    case Busy:
+    case Locked:
+    case ReadOnly:
+    case IoErr:
+    case Full:
+    case CantOpen:
+    case Protocol:
+        return true;
+    default:
+        return false;
+    }
+}
+
+ProductStore::Table ProductStore::checkTable(bool startUp)
+{
+    QSqlQuery query(m_db);
+    bool exists = false;
+    // A backup or VACUUM holding the file makes the list unreadable, which is not "no table".
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (query.exec(QStringLiteral("select count(*) from sqlite_master where type='table' and "
+                                      "name='product_data_new'"))
+            && query.next()) {
+            exists = query.value(0).toInt() > 0;
+            break;
+        }
+        const int code = sqliteCode(query.lastError());
+        if ((code != Busy && code != Locked) || !startUp || waited.elapsed() >= kStartUpWaitMs)
+            break;
+        QThread::msleep(50);
+    }
+    const QSqlError listError = query.lastError();
+    query.finish();
+    if (listError.isValid() && transient(listError)) {
+        m_failure = QStringLiteral("cannot read the table list: ") + listError.text();
+        qCritical() << "Cannot read the table list of" << filePath() << listError.text()
+                    << "- checked again before the next insert";
+        return Table::Unknown;
+    }
+    if (exists) {
+        if (startUp)
+            reportForeignColumns();
+        m_tableReady = true;
+        return Table::Ready;
+    }
+
+    qInfo() << "Create product_data_new table";
+    if (query.exec(QLatin1String(createTableSql))) {
+        m_tableReady = true;
+        return Table::Ready;
+    }
+    const QSqlError error = query.lastError();
+    m_failure = QStringLiteral("Create product_data_new table failed: ") + error.text();
+    qCritical() << "Create product_data_new table failed in" << filePath() << error.text();
+    if (transient(error))
+        return Table::Unknown;
+    if (startUp)
+        qFatal("Create product_data_new table failed: %s.", error.text().toUtf8().constData());
+    return Table::Unusable;
+}
+
+void ProductStore::reportForeignColumns()
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("PRAGMA table_info(product_data_new)")))
+        return;
+    QStringList present;
+    QStringList unfillable;
+    while (query.next()) {
+        const QString column = query.value(1).toString();
+        present << column;
+        const bool notNull = query.value(3).toInt() != 0;
+        const bool noDefault = query.value(4).isNull();
+        const bool key = query.value(5).toInt() != 0;
+        if (notNull && noDefault && !key && !QStringList(std::begin(kColumns), std::end(kColumns)).contains(column))
+            unfillable << column;
+    }
+    QStringList missing;
+    for (const char *column : kColumns)
+        if (!present.contains(QLatin1String(column)))
+            missing << QLatin1String(column);
+    if (!missing.isEmpty() || !unfillable.isEmpty())
+        qCritical() << "product_data_new in" << filePath() << "is not the table the panel writes: missing columns"
+                    << missing << "- not null columns without a default the panel does not fill" << unfillable
+                    << "- products will wait unsaved";
+}
+
+bool ProductStore::ensureOpen()
+{
+    const QString path = filePath();
+    if (m_db.isOpen() && !QFileInfo::exists(path)) {
+        qInfo() << "Database file" << path << "vanished; opening it again and creating product_data_new";
+        m_insert = QSqlQuery();
+        m_insertReady = false;
+        m_db.close();
+        m_tableReady = false;
+    }
+    if (!m_db.isOpen()) {
+        if (!m_db.open()) {
+            m_failure = QStringLiteral("FilterGroup DB Open failed. ") + m_db.lastError().text();
+            return false;
+        }
+        prepareConnection();
+    } else if (m_walPending) {
+        prepareConnection();
+    }
+    return m_tableReady || checkTable(false) == Table::Ready;
+}
+
+bool ProductStore::insert(const ProductRow &row, QSqlError &error)
+{
+    const bool kept = m_insertReady;
+    if (!kept) {
+        m_insert = QSqlQuery(m_db);
+        if (!m_insert.prepare(QLatin1String(insertSql))) {
+            error = m_insert.lastError();
+            return false;
+        }
+        m_insertReady = true;
+    }
+    m_insert.bindValue(0, row.uptime);
+    m_insert.bindValue(1, row.pid);
+    m_insert.bindValue(2, row.barcode);
+    m_insert.bindValue(3, row.psize);
+    m_insert.bindValue(4, row.diameter);
+    m_insert.bindValue(5, row.appearance);
+    m_insert.bindValue(6, row.status);
+    if (m_insert.exec()) {
+        m_insert.finish(); // resets the statement; it stays prepared for the next product
+        return true;
+    }
+    error = m_insert.lastError();
+    m_insertReady = false;
+    // Any reopen of the shared connection (another panel, a vanished file) finalizes a kept
+    // statement: a failure that is not a lock is tried once more on a fresh one.
+    const int code = sqliteCode(error);
+    return kept && code != Busy && code != Locked && insert(row, error);
+}
+
+bool ProductStore::flush()
+{
+    if (m_queue.empty())
+        return true;
+    if (!ensureOpen()) {
+        m_retryTimer.start(kRetryMs);
+        return false;
+    }
+    const bool batch = m_queue.size() > 1;
+    QSqlError error;
+    if (batch && !m_db.transaction()) {
+        error = m_db.lastError();
+        m_failure = error.text();
+        m_retryTimer.start(kRetryMs);
+        return false;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    size_t done = 0;
+    while (done < m_queue.size() && insert(m_queue[done], error)) {
+        ++done;
+        if (batch && slice.elapsed() >= kFlushSliceMs)
+            break;
+    }
+    if (batch) {
+        if (done == 0) {
+            m_db.rollback();
+        } else if (!m_db.commit()) {
+            error = m_db.lastError();
+            m_db.rollback();
+            done = 0;
+        }
+    }
+    for (; done > 0; --done) {
+        const ProductRow &row = m_queue.front();
+        qDebug() << "pid:" << row.pid << " barID:" << row.barcode << "Data inserted successfully.";
+        m_queue.pop_front();
+    }
+    if (m_queue.empty()) {
+        m_retryTimer.stop();
+        m_failure.clear();
+        m_loggedFailure.clear();
+        return true;
+    }
+    if (error.isValid()) {
+        m_failure = error.text();
+        m_retryTimer.start(kRetryMs);
+    } else {
+        m_failure.clear();
+        m_retryTimer.start(0); // more to store: after the event loop had its turn
+    }
+    return false;
+}
+
+bool ProductStore::store(const ProductRow &row)
+{
+    if (pending() >= m_queueLimit) {
+        qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
+                    << "- queue of unsaved products full at" << m_queueLimit << "; product dropped, database"
+                    << filePath() << m_failure;
+        return false;
+    }
+    m_queue.push_back(row);
+    if (flush())
+        return true;
+    if (m_failure.isEmpty())
+        return false; // behind others still being stored
+    if (m_failure.startsWith(QLatin1String("FilterGroup DB Open failed.")))
+        qCritical() << "FilterGroup DB Open failed." << "pid:" << row.pid << "database:" << filePath()
+                    << m_db.lastError().text();
+    else
+        qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data" << m_failure
+                    << "- database" << filePath() << "- waiting to be stored:" << pending();
+    m_loggedFailure = m_failure;
+    return false;
+}
