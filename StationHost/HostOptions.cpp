@@ -43,28 +43,38 @@ QList<QByteArray> HostOptions::protectedArguments(int argc, char **argv)
 
 void HostOptions::defineOptions(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(QStringLiteral("Station host: loads the TALVORIN panel and drives a simulated line."));
+    parser.setApplicationDescription(
+        QStringLiteral("Station host: loads the TALVORIN panel and drives a simulated line."));
     parser.addOptions({
-        {QStringLiteral("data"), QStringLiteral("Data folder (holds DectDB)."), QStringLiteral("DIR"),
-         QStringLiteral("station-data")},
-        {QStringLiteral("settings"), QStringLiteral("Host settings JSON (default: <data>/station_host.json)."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("plugin"), QStringLiteral("Plugin library or its folder."), QStringLiteral("PATH")},
-        {QStringLiteral("products"), QStringLiteral("Run N products, then quit (0 to %1).").arg(kMaxProducts),
-         QStringLiteral("N")},
-        {QStringLiteral("rate"),
-         QStringLiteral("Products per second, %1 to %2 (0 = flat out).").arg(LineSimulator::kMinRate).arg(LineSimulator::kMaxRate),
-         QStringLiteral("HZ")},
-        {QStringLiteral("seed-demo"), QStringLiteral("Fill the database with N generated products first (0 to %1).").arg(kMaxSeedDemo),
-         QStringLiteral("N")},
-        {QStringLiteral("seed-days"), QStringLiteral("Days the generated products span (1 to %1, default 7).").arg(kMaxSeedDays),
-         QStringLiteral("DAYS")},
-        {QStringLiteral("seed"), QStringLiteral("Random seed of the line and the generated products."), QStringLiteral("S")},
-        {QStringLiteral("open-report"), QStringLiteral("Press the panel's report button after the first product.")},
-        {QStringLiteral("screenshot-panel"), QStringLiteral("Save an image of the window in mid-cycle."), QStringLiteral("FILE")},
-        {QStringLiteral("screenshot-report"), QStringLiteral("Save an image of the report with a product clicked."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("headless"), QStringLiteral("Run offscreen for a fixed number of products and print a summary.")},
+        { QStringLiteral("data"), QStringLiteral("Data folder (holds DectDB)."), QStringLiteral("DIR"),
+            QStringLiteral("station-data") },
+        { QStringLiteral("settings"),
+            QStringLiteral("Host settings JSON (default: <data>/station_host.json)."),
+            QStringLiteral("FILE") },
+        { QStringLiteral("plugin"), QStringLiteral("Plugin library or its folder."), QStringLiteral("PATH") },
+        { QStringLiteral("products"),
+            QStringLiteral("Run N products, then quit (0 to %1).").arg(kMaxProducts), QStringLiteral("N") },
+        { QStringLiteral("rate"),
+            QStringLiteral("Products per second, %1 to %2 (0 = flat out).")
+                .arg(LineSimulator::kMinRate)
+                .arg(LineSimulator::kMaxRate),
+            QStringLiteral("HZ") },
+        { QStringLiteral("seed-demo"),
+            QStringLiteral("Fill the database with N generated products first (0 to %1).").arg(kMaxSeedDemo),
+            QStringLiteral("N") },
+        { QStringLiteral("seed-days"),
+            QStringLiteral("Days the generated products span (1 to %1, default 7).").arg(kMaxSeedDays),
+            QStringLiteral("DAYS") },
+        { QStringLiteral("seed"), QStringLiteral("Random seed of the line and the generated products."),
+            QStringLiteral("S") },
+        { QStringLiteral("open-report"),
+            QStringLiteral("Press the panel's report button after the first product.") },
+        { QStringLiteral("screenshot-panel"), QStringLiteral("Save an image of the window in mid-cycle."),
+            QStringLiteral("FILE") },
+        { QStringLiteral("screenshot-report"),
+            QStringLiteral("Save an image of the report with a product clicked."), QStringLiteral("FILE") },
+        { QStringLiteral("headless"),
+            QStringLiteral("Run offscreen for a fixed number of products and print a summary.") },
     });
 }
 
@@ -83,7 +93,8 @@ bool HostOptions::parse(const QStringList &arguments, QString *error)
     if (parser.isSet(versionOpt))
         parser.showVersion();
     if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument \"%1\" (see --help)").arg(parser.positionalArguments().constFirst());
+        *error = QStringLiteral("unexpected argument \"%1\" (see --help)")
+                     .arg(parser.positionalArguments().constFirst());
         return false;
     }
     headless = parser.isSet(QStringLiteral("headless"));
@@ -100,7 +111,10 @@ bool HostOptions::readNumbers(const QCommandLineParser &parser, QString *error)
         const int value = parser.value(name).toInt(&ok);
         if (!ok || value < minimum || value > maximum) {
             *error = QStringLiteral("--%1 needs a whole number from %2 to %3, not \"%4\"")
-                         .arg(name).arg(minimum).arg(maximum).arg(parser.value(name));
+                         .arg(name)
+                         .arg(minimum)
+                         .arg(maximum)
+                         .arg(parser.value(name));
             return false;
         }
         *out = value;
@@ -115,7 +129,9 @@ bool HostOptions::readNumbers(const QCommandLineParser &parser, QString *error)
         bool ok = false;
         seed = text.toUInt(&ok);
         if (!ok || text.trimmed().startsWith(QLatin1Char('-'))) {
-            *error = QStringLiteral("--seed needs a whole number from 0 to %1, not \"%2\"").arg(std::numeric_limits<quint32>::max()).arg(text);
+            *error = QStringLiteral("--seed needs a whole number from 0 to %1, not \"%2\"")
+                         .arg(std::numeric_limits<quint32>::max())
+                         .arg(text);
             return false;
         }
         fixedSeed = true;
@@ -124,10 +140,14 @@ bool HostOptions::readNumbers(const QCommandLineParser &parser, QString *error)
         bool ok = false;
         rate = parser.value(QStringLiteral("rate")).toDouble(&ok);
         // NaN fails every comparison, so it is caught by the range check too.
-        const bool inRange = rate == 0.0 || (rate >= LineSimulator::kMinRate && rate <= LineSimulator::kMaxRate);
+        const bool inRange
+            = rate == 0.0 || (rate >= LineSimulator::kMinRate && rate <= LineSimulator::kMaxRate);
         if (!ok || !std::isfinite(rate) || !inRange) {
-            *error = QStringLiteral("--rate needs 0 (flat out) or products per second from %1 to %2, not \"%3\"")
-                         .arg(LineSimulator::kMinRate).arg(LineSimulator::kMaxRate).arg(parser.value(QStringLiteral("rate")));
+            *error
+                = QStringLiteral("--rate needs 0 (flat out) or products per second from %1 to %2, not \"%3\"")
+                      .arg(LineSimulator::kMinRate)
+                      .arg(LineSimulator::kMaxRate)
+                      .arg(parser.value(QStringLiteral("rate")));
             return false;
         }
     }
@@ -136,7 +156,7 @@ bool HostOptions::readNumbers(const QCommandLineParser &parser, QString *error)
 
 bool HostOptions::readPaths(const QCommandLineParser &parser, QString *error)
 {
-    for (const char *name : {"data", "settings", "plugin", "screenshot-panel", "screenshot-report"}) {
+    for (const char *name : { "data", "settings", "plugin", "screenshot-panel", "screenshot-report" }) {
         const QString option = QString::fromLatin1(name);
         if (parser.isSet(option) && parser.value(option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a path").arg(option);
@@ -145,8 +165,9 @@ bool HostOptions::readPaths(const QCommandLineParser &parser, QString *error)
     }
     const QDir current = QDir::current();
     dataDir = current.absoluteFilePath(parser.value(QStringLiteral("data")));
-    settingsFile = parser.isSet(QStringLiteral("settings")) ? current.absoluteFilePath(parser.value(QStringLiteral("settings")))
-                                                            : QDir(dataDir).filePath(QStringLiteral("station_host.json"));
+    settingsFile = parser.isSet(QStringLiteral("settings"))
+        ? current.absoluteFilePath(parser.value(QStringLiteral("settings")))
+        : QDir(dataDir).filePath(QStringLiteral("station_host.json"));
     if (QFileInfo::exists(dataDir) && !QFileInfo(dataDir).isDir()) {
         *error = QStringLiteral("--data: %1 is not a folder").arg(QDir::toNativeSeparators(dataDir));
         return false;

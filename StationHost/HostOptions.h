@@ -11,14 +11,14 @@ class QCommandLineParser;
 class HostOptions
 {
 public:
-    QString dataDir;          // absolute
-    QString settingsFile;     // absolute
-    QString pluginPath;       // file or folder, empty = default
-    int products = 0;         // 0 = endless (GUI) or the headless default
-    double rate = -1.0;       // products per second; negative = default of the mode
+    QString dataDir; // absolute
+    QString settingsFile; // absolute
+    QString pluginPath; // file or folder, empty = default
+    int products = 0; // 0 = endless (GUI) or the headless default
+    double rate = -1.0; // products per second; negative = default of the mode
     int seedDemo = 0;
     int seedDays = 7;
-    bool fixedSeed = false;   // reproducible runs (screenshots)
+    bool fixedSeed = false; // reproducible runs (screenshots)
     quint32 seed = 0;
     bool openReport = false;
     QString panelShot;

@@ -48,7 +48,8 @@ QString locatePlugin(const QString &requested)
         return info.isDir() ? QDir(requested).filePath(pluginFileName()) : requested;
     }
     QStringList candidates;
-    candidates << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../plugins/") + pluginFileName());
+    candidates << QDir(QCoreApplication::applicationDirPath())
+                      .filePath(QStringLiteral("../plugins/") + pluginFileName());
 #ifdef TLV_BUILD_PLUGIN_DIR
     candidates << QDir(QStringLiteral(TLV_BUILD_PLUGIN_DIR)).filePath(pluginFileName());
 #endif
@@ -113,7 +114,11 @@ bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed)
 
 } // namespace
 
-StationRun::StationRun(const HostOptions &options) : m_options(options), m_out(stdout) {}
+StationRun::StationRun(const HostOptions &options)
+    : m_options(options)
+    , m_out(stdout)
+{
+}
 
 StationRun::~StationRun() = default;
 
@@ -171,15 +176,16 @@ bool StationRun::prepareDatabase()
     if (m_options.seedDemo > 0 && !seedDatabase(m_dbPath, m_options.seedDemo, m_options.seedDays, m_seed))
         return false;
     m_rowsBefore = countRows(m_dbPath);
-    const qlonglong lastPid = queryNumber(m_dbPath, QStringLiteral("SELECT COALESCE(MAX(pid), 0) FROM product_data_new"));
+    const qlonglong lastPid
+        = queryNumber(m_dbPath, QStringLiteral("SELECT COALESCE(MAX(pid), 0) FROM product_data_new"));
     m_firstPid = int(qMax<qlonglong>(lastPid, 0)) + 1;
     return true;
 }
 
 bool StationRun::buildLine()
 {
-    m_host = std::make_unique<StationSysInterface>(QCoreApplication::applicationDirPath(), m_options.dataDir,
-                                                   kCameraPositions);
+    m_host = std::make_unique<StationSysInterface>(
+        QCoreApplication::applicationDirPath(), m_options.dataDir, kCameraPositions);
     m_panel = m_prototype->create(m_host.get());
     if (!m_panel) {
         qCritical() << "the plugin created no panel";
@@ -198,8 +204,8 @@ bool StationRun::buildLine()
 
     // After the panel's own connection: the tally reads the verdict the panel has just shown.
     m_tally = std::make_unique<VerdictTally>(m_panel, m_host.get());
-    m_window = std::make_unique<MainWindow>(m_panel, m_prototype->displayName(), m_host.get(), m_simulator.get(),
-                                            m_tally.get(), m_dbPath);
+    m_window = std::make_unique<MainWindow>(
+        m_panel, m_prototype->displayName(), m_host.get(), m_simulator.get(), m_tally.get(), m_dbPath);
     restoreGeometry();
 
     m_automation = std::make_unique<HostAutomation>(m_window.get(), m_panel, m_simulator.get());
@@ -214,7 +220,8 @@ void StationRun::restoreGeometry()
 {
     const QJsonObject section = m_settings->hostSection();
     if (!m_options.headless && section.contains(QStringLiteral("geometry")))
-        m_window->restoreGeometry(QByteArray::fromBase64(section.value(QStringLiteral("geometry")).toString().toLatin1()));
+        m_window->restoreGeometry(
+            QByteArray::fromBase64(section.value(QStringLiteral("geometry")).toString().toLatin1()));
     else
         m_window->resize(1560, 900);
 }
@@ -235,8 +242,9 @@ void StationRun::saveSettings()
 void StationRun::finishWhenDone()
 {
     const bool anyShot = !m_options.panelShot.isEmpty() || !m_options.reportShot.isEmpty();
-    const bool lineDone = m_simulator->productLimit() == 0 ? anyShot
-                                                           : m_simulator->productsDone() >= m_simulator->productLimit();
+    const bool lineDone = m_simulator->productLimit() == 0
+        ? anyShot
+        : m_simulator->productsDone() >= m_simulator->productLimit();
     if (m_quitting || !lineDone || !m_automation->isDone())
         return;
     m_quitting = true;
@@ -249,17 +257,22 @@ int StationRun::checkRows()
     const int made = m_simulator->productsDone();
     const qlonglong rows = countRows(m_dbPath);
     // Distinct product ids, so that a row stored twice does not hide a lost one.
-    const qlonglong stored = made == 0 ? 0
-        : queryNumber(m_dbPath, QStringLiteral("SELECT COUNT(DISTINCT pid) FROM product_data_new WHERE pid BETWEEN %1 AND %2")
-                                    .arg(m_firstPid).arg(qlonglong(m_firstPid) + made - 1));
+    const qlonglong stored = made == 0
+        ? 0
+        : queryNumber(m_dbPath,
+            QStringLiteral("SELECT COUNT(DISTINCT pid) FROM product_data_new WHERE pid BETWEEN %1 AND %2")
+                .arg(m_firstPid)
+                .arg(qlonglong(m_firstPid) + made - 1));
     if (m_options.headless)
         printSummary(rows, stored);
     if (rows < 0 || stored < 0)
         return 3;
     if (stored >= made)
         return 0;
-    const QString lost = QStringLiteral("%1 of %2 products are not in the database (lost, or still queued when the panel closed)")
-                             .arg(made - stored).arg(made);
+    const QString lost = QStringLiteral(
+        "%1 of %2 products are not in the database (lost, or still queued when the panel closed)")
+                             .arg(made - stored)
+                             .arg(made);
     if (m_options.headless)
         m_out << "LOST: " << lost << "\n";
     m_out.flush();
@@ -274,7 +287,8 @@ void StationRun::printSummary(qlonglong rows, qlonglong stored)
           << "OK: " << m_tally->ok() << "\n"
           << "NG: " << m_tally->ng() << "\n"
           << "verdicts: " << (m_verdictLabel ? "panel label" : "none (no verdict label)")
-          << "; simulator expected OK " << m_simulator->expectedOk() << ", NG " << m_simulator->expectedNg() << "\n"
+          << "; simulator expected OK " << m_simulator->expectedOk() << ", NG " << m_simulator->expectedNg()
+          << "\n"
           << "database: " << QDir::toNativeSeparators(m_dbPath) << "\n"
           << "rows: " << rows << "\n"
           << "rows added: " << (rows - qMax<qlonglong>(m_rowsBefore, 0)) << "\n"

@@ -47,10 +47,10 @@ private:
     qlonglong m_rowsBefore = 0;
     int m_firstPid = 1;
     bool m_quitting = false;
-    bool m_verdictLabel = false;   // the panel showed its verdicts on a label
+    bool m_verdictLabel = false; // the panel showed its verdicts on a label
     // Declared in the order of building; destroyed the other way round.
     std::unique_ptr<StationSysInterface> m_host;
-    PluginWidget *m_panel = nullptr;   // owned by the window once it is built
+    PluginWidget *m_panel = nullptr; // owned by the window once it is built
     std::unique_ptr<HostSettings> m_settings;
     std::unique_ptr<LineSimulator> m_simulator;
     std::unique_ptr<VerdictTally> m_tally;
