@@ -149,7 +149,8 @@ bool StationRun::loadPlugin()
     m_loader.setFileName(file);
     QObject *instance = m_loader.instance();
     if (!instance) {
-        qCritical().noquote() << "cannot load the panel plugin" << file << m_loader.errorString();
+        qCritical().noquote()
+            << QStringLiteral("cannot load the panel plugin %1: %2").arg(file, m_loader.errorString());
         return false;
     }
     m_prototype = qobject_cast<PluginWidget *>(instance);
