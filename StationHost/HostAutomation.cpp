@@ -113,15 +113,10 @@ void HostAutomation::pollReport()
         finishTask();
         return;
     }
-    if (!m_report) {
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        for (QWidget *w : windows) {
-            if (qstrcmp(w->metaObject()->className(), "ReportTable") == 0 && w->isVisible())
-                m_report = qobject_cast<QDialog *>(w);
-        }
-        if (!m_report)
-            return;
-    }
+    if (!m_report)
+        m_report = findReport();
+    if (!m_report)
+        return;
     auto *view = m_report->findChild<QTableView *>(QStringLiteral("tblWidProduct"));
     auto *total = m_report->findChild<QLabel *>(QStringLiteral("lbTotal"));
     if (!view || !view->model() || !total)
@@ -131,40 +126,65 @@ void HostAutomation::pollReport()
     if (total->text() != QStringLiteral("共%1条").arg(rows))
         return;
     if (!m_rangeWidened) {
-        // As an operator would: widen the range to the last week and search again.
-        auto *start = m_report->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeStart"));
-        auto *find = m_report->findChild<QPushButton *>(QStringLiteral("btnFind"));
-        if (!start || !find) {
-            qWarning() << "report: no date range to widen";
-        } else {
-            start->setDateTime(QDateTime(QDate::currentDate().addDays(-kReportDays), QTime(0, 0)));
-            // The total keeps its old text until the new query is complete.
-            total->clear();
-            find->click();
-        }
+        widenRange(total);
         m_rangeWidened = true;
         return;
     }
     if (rows == 0)
         return;
     m_poll.stop();
+    const int row = mostDefectiveRow(view->model());
+    clickRow(view, row);
+    qInfo().noquote() << "report: clicked product row" << row + 1 << "of" << rows;
+    QTimer::singleShot(kChartSettleMs, this, &HostAutomation::grabReport);
+}
 
+QDialog *HostAutomation::findReport()
+{
+    QDialog *report = nullptr;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows) {
+        if (qstrcmp(w->metaObject()->className(), "ReportTable") == 0 && w->isVisible())
+            report = qobject_cast<QDialog *>(w);
+    }
+    return report;
+}
+
+void HostAutomation::widenRange(QLabel *total)
+{
+    // As an operator would: widen the range to the last week and search again.
+    auto *start = m_report->findChild<QDateTimeEdit *>(QStringLiteral("dateTimeStart"));
+    auto *find = m_report->findChild<QPushButton *>(QStringLiteral("btnFind"));
+    if (!start || !find) {
+        qWarning() << "report: no date range to widen";
+        return;
+    }
+    start->setDateTime(QDateTime(QDate::currentDate().addDays(-kReportDays), QTime(0, 0)));
+    // The total keeps its old text until the new query is complete.
+    total->clear();
+    find->click();
+}
+
+int HostAutomation::mostDefectiveRow(const QAbstractItemModel *model)
+{
     // Prefer a product with both kinds of defect, then one with bad holes, then any NG.
-    const QAbstractItemModel *model = view->model();
     int best = 0;
     int bestScore = -1;
-    for (int row = 0; row < rows; ++row) {
+    for (int row = 0; row < model->rowCount(); ++row) {
         const QString category = model->index(row, 4).data().toString();
-        const int score = category.contains(QStringLiteral("外观")) && category.contains(QStringLiteral("尺寸")) ? 3
-            : category.contains(QStringLiteral("尺寸"))                                                        ? 2
-            : !category.isEmpty()                                                                             ? 1
-                                                                                                              : 0;
+        const bool sizeNg = category.contains(QStringLiteral("尺寸"));
+        const int score = sizeNg && category.contains(QStringLiteral("外观")) ? 3 : sizeNg ? 2 : !category.isEmpty() ? 1 : 0;
         if (score > bestScore) {
             best = row;
             bestScore = score;
         }
     }
-    const QModelIndex index = model->index(best, 0);
+    return best;
+}
+
+void HostAutomation::clickRow(QTableView *view, int row)
+{
+    const QModelIndex index = view->model()->index(row, 0);
     view->scrollTo(index);
     const QPoint at = view->visualRect(index).center();
     QMouseEvent press(QEvent::MouseButtonPress, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
@@ -173,8 +193,6 @@ void HostAutomation::pollReport()
                         Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(view->viewport(), &press);
     QApplication::sendEvent(view->viewport(), &release);
-    qInfo().noquote() << "report: clicked product row" << best + 1 << "of" << rows;
-    QTimer::singleShot(kChartSettleMs, this, &HostAutomation::grabReport);
 }
 
 void HostAutomation::grabReport()

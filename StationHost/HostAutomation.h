@@ -6,8 +6,11 @@
 #include <QTimer>
 
 class LineSimulator;
+class QAbstractItemModel;
 class QDialog;
+class QLabel;
 class QMainWindow;
+class QTableView;
 
 // Scripted operator actions: grab the window in mid-cycle, press the panel's report button,
 // click a defective product in the report and grab the report.
@@ -33,6 +36,10 @@ private:
     void onProductFinished(int index, bool expectedOk);
     void pressReportButton();
     void pollReport();
+    static QDialog *findReport();
+    void widenRange(QLabel *total);
+    static int mostDefectiveRow(const QAbstractItemModel *model);
+    static void clickRow(QTableView *view, int row);
     void grabReport();
     void finishTask();
     int triggerProduct() const;

@@ -1,11 +1,16 @@
 #include "HostOptions.h"
 
+#include "LineSimulator.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QtGlobal>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 bool HostOptions::wantsOffscreen(int argc, char **argv)
 {
@@ -21,89 +26,162 @@ bool HostOptions::wantsOffscreen(int argc, char **argv)
 #endif
 }
 
+QList<QByteArray> HostOptions::protectedArguments(int argc, char **argv)
+{
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (i == 0 || (argument != "--plugin" && argument != "-plugin")) {
+            arguments << argument;
+            continue;
+        }
+        // A missing value gives an empty one, which the parser rejects.
+        arguments << "--plugin=" + (i + 1 < argc ? QByteArray(argv[++i]) : QByteArray());
+    }
+    return arguments;
+}
+
+void HostOptions::defineOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Station host: loads the TALVORIN panel and drives a simulated line."));
+    parser.addOptions({
+        { QStringLiteral("data"), QStringLiteral("Data folder (holds DectDB)."), QStringLiteral("DIR"),
+            QStringLiteral("station-data") },
+        { QStringLiteral("settings"),
+            QStringLiteral("Host settings JSON (default: <data>/station_host.json)."),
+            QStringLiteral("FILE") },
+        { QStringLiteral("plugin"), QStringLiteral("Plugin library or its folder."), QStringLiteral("PATH") },
+        { QStringLiteral("products"),
+            QStringLiteral("Run N products, then quit (0 to %1).").arg(kMaxProducts), QStringLiteral("N") },
+        { QStringLiteral("rate"),
+            QStringLiteral("Products per second, %1 to %2 (0 = flat out).")
+                .arg(LineSimulator::kMinRate)
+                .arg(LineSimulator::kMaxRate),
+            QStringLiteral("HZ") },
+        { QStringLiteral("seed-demo"),
+            QStringLiteral("Fill the database with N generated products first (0 to %1).").arg(kMaxSeedDemo),
+            QStringLiteral("N") },
+        { QStringLiteral("seed-days"),
+            QStringLiteral("Days the generated products span (1 to %1, default 7).").arg(kMaxSeedDays),
+            QStringLiteral("DAYS") },
+        { QStringLiteral("seed"), QStringLiteral("Random seed of the line and the generated products."),
+            QStringLiteral("S") },
+        { QStringLiteral("open-report"),
+            QStringLiteral("Press the panel's report button after the first product.") },
+        { QStringLiteral("screenshot-panel"), QStringLiteral("Save an image of the window in mid-cycle."),
+            QStringLiteral("FILE") },
+        { QStringLiteral("screenshot-report"),
+            QStringLiteral("Save an image of the report with a product clicked."), QStringLiteral("FILE") },
+        { QStringLiteral("headless"),
+            QStringLiteral("Run offscreen for a fixed number of products and print a summary.") },
+    });
+}
+
 bool HostOptions::parse(const QStringList &arguments, QString *error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Station host: loads the TALVORIN panel and drives a simulated line."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption dataOpt(QStringLiteral("data"), QStringLiteral("Data folder (holds DectDB)."),
-                                     QStringLiteral("DIR"), QStringLiteral("station-data"));
-    const QCommandLineOption settingsOpt(QStringLiteral("settings"),
-                                         QStringLiteral("Host settings JSON (default: <data>/station_host.json)."),
-                                         QStringLiteral("FILE"));
-    const QCommandLineOption pluginOpt(QStringLiteral("plugin"), QStringLiteral("Plugin library or its folder."),
-                                       QStringLiteral("PATH"));
-    const QCommandLineOption productsOpt(QStringLiteral("products"), QStringLiteral("Run N products, then quit."),
-                                         QStringLiteral("N"));
-    const QCommandLineOption rateOpt(QStringLiteral("rate"), QStringLiteral("Products per second (0 = flat out)."),
-                                     QStringLiteral("HZ"));
-    const QCommandLineOption seedOpt(QStringLiteral("seed-demo"),
-                                     QStringLiteral("Fill the database with N generated products first."),
-                                     QStringLiteral("N"));
-    const QCommandLineOption seedDaysOpt(QStringLiteral("seed-days"),
-                                         QStringLiteral("Days the generated products span (default 7)."),
-                                         QStringLiteral("DAYS"));
-    const QCommandLineOption randomSeedOpt(QStringLiteral("seed"),
-                                           QStringLiteral("Random seed of the line and the generated products."),
-                                           QStringLiteral("S"));
-    const QCommandLineOption reportOpt(QStringLiteral("open-report"),
-                                       QStringLiteral("Press the panel's report button after the first product."));
-    const QCommandLineOption panelShotOpt(QStringLiteral("screenshot-panel"),
-                                          QStringLiteral("Save an image of the window in mid-cycle."),
-                                          QStringLiteral("FILE"));
-    const QCommandLineOption reportShotOpt(QStringLiteral("screenshot-report"),
-                                           QStringLiteral("Save an image of the report with a product clicked."),
-                                           QStringLiteral("FILE"));
-    const QCommandLineOption headlessOpt(QStringLiteral("headless"),
-                                         QStringLiteral("Run offscreen for a fixed number of products and print a summary."));
-    parser.addOptions({dataOpt, settingsOpt, pluginOpt, productsOpt, rateOpt, seedOpt, seedDaysOpt, randomSeedOpt, reportOpt,
-                       panelShotOpt, reportShotOpt, headlessOpt});
-    parser.process(arguments);   // handles --help and --version itself
+    const QCommandLineOption helpOpt = parser.addHelpOption();
+    const QCommandLineOption versionOpt = parser.addVersionOption();
+    defineOptions(parser);
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(helpOpt))
+        parser.showHelp(0);
+    if (parser.isSet(versionOpt))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument \"%1\" (see --help)")
+                     .arg(parser.positionalArguments().constFirst());
+        return false;
+    }
+    headless = parser.isSet(QStringLiteral("headless"));
+    openReport = parser.isSet(QStringLiteral("open-report"));
+    return readNumbers(parser, error) && readPaths(parser, error);
+}
 
-    const auto toInt = [&](const QCommandLineOption &opt, int minimum, int *out) {
-        if (!parser.isSet(opt))
+bool HostOptions::readNumbers(const QCommandLineParser &parser, QString *error)
+{
+    const auto toInt = [&](const QString &name, int minimum, int maximum, int *out) {
+        if (!parser.isSet(name))
             return true;
         bool ok = false;
-        const int value = parser.value(opt).toInt(&ok);
-        if (!ok || value < minimum) {
-            *error = QStringLiteral("--%1 needs an integer of at least %2").arg(opt.names().constFirst()).arg(minimum);
+        const int value = parser.value(name).toInt(&ok);
+        if (!ok || value < minimum || value > maximum) {
+            *error = QStringLiteral("--%1 needs a whole number from %2 to %3, not \"%4\"")
+                         .arg(name)
+                         .arg(minimum)
+                         .arg(maximum)
+                         .arg(parser.value(name));
             return false;
         }
         *out = value;
         return true;
     };
-    if (!toInt(productsOpt, 0, &products) || !toInt(seedOpt, 0, &seedDemo) || !toInt(seedDaysOpt, 1, &seedDays))
+    if (!toInt(QStringLiteral("products"), 0, kMaxProducts, &products)
+        || !toInt(QStringLiteral("seed-demo"), 0, kMaxSeedDemo, &seedDemo)
+        || !toInt(QStringLiteral("seed-days"), 1, kMaxSeedDays, &seedDays))
         return false;
-    if (parser.isSet(randomSeedOpt)) {
+    if (parser.isSet(QStringLiteral("seed"))) {
+        const QString text = parser.value(QStringLiteral("seed"));
         bool ok = false;
-        seed = parser.value(randomSeedOpt).toUInt(&ok);
-        if (!ok) {
-            *error = QStringLiteral("--seed needs an unsigned integer");
+        seed = text.toUInt(&ok);
+        if (!ok || text.trimmed().startsWith(QLatin1Char('-'))) {
+            *error = QStringLiteral("--seed needs a whole number from 0 to %1, not \"%2\"")
+                         .arg(std::numeric_limits<quint32>::max())
+                         .arg(text);
             return false;
         }
         fixedSeed = true;
     }
-    if (parser.isSet(rateOpt)) {
+    if (parser.isSet(QStringLiteral("rate"))) {
         bool ok = false;
-        rate = parser.value(rateOpt).toDouble(&ok);
-        if (!ok || rate < 0.0) {
-            *error = QStringLiteral("--rate needs a number of at least 0");
+        rate = parser.value(QStringLiteral("rate")).toDouble(&ok);
+        // NaN fails every comparison, so it is caught by the range check too.
+        const bool inRange
+            = rate == 0.0 || (rate >= LineSimulator::kMinRate && rate <= LineSimulator::kMaxRate);
+        if (!ok || !std::isfinite(rate) || !inRange) {
+            *error
+                = QStringLiteral("--rate needs 0 (flat out) or products per second from %1 to %2, not \"%3\"")
+                      .arg(LineSimulator::kMinRate)
+                      .arg(LineSimulator::kMaxRate)
+                      .arg(parser.value(QStringLiteral("rate")));
             return false;
         }
     }
+    return true;
+}
 
-    dataDir = QDir::current().absoluteFilePath(parser.value(dataOpt));
-    settingsFile = parser.isSet(settingsOpt) ? QDir::current().absoluteFilePath(parser.value(settingsOpt))
-                                             : QDir(dataDir).filePath(QStringLiteral("station_host.json"));
-    if (parser.isSet(pluginOpt))
-        pluginPath = QDir::current().absoluteFilePath(parser.value(pluginOpt));
-    openReport = parser.isSet(reportOpt);
-    if (parser.isSet(panelShotOpt))
-        panelShot = QDir::current().absoluteFilePath(parser.value(panelShotOpt));
-    if (parser.isSet(reportShotOpt))
-        reportShot = QDir::current().absoluteFilePath(parser.value(reportShotOpt));
-    headless = parser.isSet(headlessOpt);
+bool HostOptions::readPaths(const QCommandLineParser &parser, QString *error)
+{
+    for (const char *name : { "data", "settings", "plugin", "screenshot-panel", "screenshot-report" }) {
+        const QString option = QString::fromLatin1(name);
+        if (parser.isSet(option) && parser.value(option).trimmed().isEmpty()) {
+            *error = QStringLiteral("--%1 needs a path").arg(option);
+            return false;
+        }
+    }
+    const QDir current = QDir::current();
+    dataDir = current.absoluteFilePath(parser.value(QStringLiteral("data")));
+    settingsFile = parser.isSet(QStringLiteral("settings"))
+        ? current.absoluteFilePath(parser.value(QStringLiteral("settings")))
+        : QDir(dataDir).filePath(QStringLiteral("station_host.json"));
+    if (QFileInfo::exists(dataDir) && !QFileInfo(dataDir).isDir()) {
+        *error = QStringLiteral("--data: %1 is not a folder").arg(QDir::toNativeSeparators(dataDir));
+        return false;
+    }
+    if (QFileInfo(settingsFile).isDir()) {
+        *error = QStringLiteral("--settings: %1 is a folder").arg(QDir::toNativeSeparators(settingsFile));
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("plugin")))
+        pluginPath = current.absoluteFilePath(parser.value(QStringLiteral("plugin")));
+    if (parser.isSet(QStringLiteral("screenshot-panel")))
+        panelShot = current.absoluteFilePath(parser.value(QStringLiteral("screenshot-panel")));
+    if (parser.isSet(QStringLiteral("screenshot-report")))
+        reportShot = current.absoluteFilePath(parser.value(QStringLiteral("screenshot-report")));
     return true;
 }
 

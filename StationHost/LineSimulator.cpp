@@ -31,7 +31,8 @@ LineSimulator::LineSimulator(SysInterfaceImpl *host, QObject *parent)
 
 void LineSimulator::setRate(double productsPerSecond)
 {
-    m_rate = qMax(0.0, productsPerSecond);
+    // Outside the bounds the timer's interval or the steps per tick would overflow.
+    m_rate = productsPerSecond > 0.0 ? qBound(kMinRate, productsPerSecond, kMaxRate) : 0.0;
     applyRate();
 }
 
@@ -142,36 +143,40 @@ void LineSimulator::planProduct()
 {
     m_plan.clear();
     m_planPos = 0;
-    const int productId = m_nextProductId++;
-    bool ok = true;
     m_planned = ProductSummary();
-    m_planned.productId = productId;
+    m_planned.productId = m_nextProductId++;
 
-    Step start;
-    start.text = QStringLiteral("CamLenStart");
-    m_plan << start;
+    m_plan << mcuStep(QStringLiteral("CamLenStart"));
+    // The draws below run in this order, so that a seed always gives the same line.
+    planSizes();
+    planHoles();
+    planAppearance();
+    m_plan << mcuStep(QStringLiteral("CamLenEnd"));
 
+    m_planned.ok = within(m_planned.length, kLength) && within(m_planned.width, kWidth) && m_planned.badHoles == 0
+        && m_planned.appearanceOk;
+}
+
+void LineSimulator::planSizes()
+{
     // Length on camera 1 (with a grey-level item the panel does not show), width on camera 2.
-    const double length = measured(kLength, 0.3, kLengthDefect, 1.8, 0.2);
-    ok = ok && within(length, kLength);
-    Step lengthStep;
-    lengthStep.kind = Step::Result;
-    lengthStep.data = resultRecord(1, 0);
+    m_planned.length = measured(kLength, 0.3, kLengthDefect, 1.8, 0.2);
+    Step lengthStep = resultStep(1, 0);
     CameraResult &lengthEntry = lengthStep.data.results.first();
-    lengthEntry.items.insert(QStringLiteral("01"), measureItem(QStringLiteral("TALVORIN长度"), length, kLength));
+    lengthEntry.items.insert(QStringLiteral("01"), measureItem(QStringLiteral("TALVORIN长度"), m_planned.length, kLength));
     lengthEntry.items.insert(QStringLiteral("02"), measureItem(QStringLiteral("灰度均值"), normal(128.0, 6.0),
                                                                Tolerance{128.0, 80.0, 200.0}));
     m_plan << lengthStep;
 
-    const double width = measured(kWidth, 0.02, kWidthDefect, 0.15, 0.02);
-    ok = ok && within(width, kWidth);
-    Step widthStep;
-    widthStep.kind = Step::Result;
-    widthStep.data = resultRecord(2, 0);
+    m_planned.width = measured(kWidth, 0.02, kWidthDefect, 0.15, 0.02);
+    Step widthStep = resultStep(2, 0);
     widthStep.data.results.first().items.insert(QStringLiteral("01"),
-                                                measureItem(QStringLiteral("宽度"), width, kWidth));
+                                                measureItem(QStringLiteral("宽度"), m_planned.width, kWidth));
     m_plan << widthStep;
+}
 
+void LineSimulator::planHoles()
+{
     // A defective product has one bad hole, sometimes two.
     QVector<int> badHoles;
     if (m_holes > 0 && chance(kHoleDefect)) {
@@ -180,45 +185,50 @@ void LineSimulator::planProduct()
         if (chance(kSecondHoleDefect))
             badHoles << pick(m_rng);
     }
-    for (int hole = 0; hole < m_holes; ++hole) {
-        double diameter = normal(kDiameter.nominal, 0.012);
-        if (badHoles.contains(hole))
-            diameter = kDiameter.nominal + (chance(0.5) ? 1.0 : -1.0) * (0.06 + std::abs(normal(0.0, 0.03)));
-        if (!within(diameter, kDiameter)) {
-            ok = false;
-            ++m_planned.badHoles;
-        }
-        Step holeStep;
-        holeStep.kind = Step::Result;
-        holeStep.hole = hole;
-        holeStep.data = resultRecord(3 + hole % 2, 1);
-        CameraResult &entry = holeStep.data.results.first();
-        const QString prefix = QStringLiteral("H%1").arg(hole + 1, 2, 10, QLatin1Char('0'));
-        // "A" sorts first: the roundness item is not the hole's diameter item.
-        entry.items.insert(QStringLiteral("A"), measureItem(prefix + QStringLiteral("圆度"),
-                                                            std::abs(normal(0.004, 0.002)),
-                                                            Tolerance{0.0, 0.0, 0.02}));
-        entry.items.insert(QStringLiteral("B"), measureItem(prefix + QStringLiteral("圆径"), diameter, kDiameter));
-        m_plan << holeStep;
-    }
+    for (int hole = 0; hole < m_holes; ++hole)
+        planHole(hole, badHoles.contains(hole));
+}
 
-    const bool appearanceOk = !chance(kAppearanceDefect);
-    ok = ok && appearanceOk;
-    Step appearance;
-    appearance.kind = Step::Result;
-    appearance.data = resultRecord(1, 2);
-    appearance.data.results.first().productId = productId;
-    appearance.data.results.first().appearanceOk = appearanceOk;
+void LineSimulator::planHole(int hole, bool defective)
+{
+    double diameter = normal(kDiameter.nominal, 0.012);
+    if (defective)
+        diameter = kDiameter.nominal + (chance(0.5) ? 1.0 : -1.0) * (0.06 + std::abs(normal(0.0, 0.03)));
+    if (!within(diameter, kDiameter))
+        ++m_planned.badHoles;
+    Step holeStep = resultStep(3 + hole % 2, 1);
+    holeStep.hole = hole;
+    CameraResult &entry = holeStep.data.results.first();
+    const QString prefix = QStringLiteral("H%1").arg(hole + 1, 2, 10, QLatin1Char('0'));
+    // "A" sorts first: the roundness item is not the hole's diameter item.
+    entry.items.insert(QStringLiteral("A"), measureItem(prefix + QStringLiteral("圆度"), std::abs(normal(0.004, 0.002)),
+                                                        Tolerance{0.0, 0.0, 0.02}));
+    entry.items.insert(QStringLiteral("B"), measureItem(prefix + QStringLiteral("圆径"), diameter, kDiameter));
+    m_plan << holeStep;
+}
+
+void LineSimulator::planAppearance()
+{
+    m_planned.appearanceOk = !chance(kAppearanceDefect);
+    Step appearance = resultStep(1, 2);
+    appearance.data.results.first().productId = m_planned.productId;
+    appearance.data.results.first().appearanceOk = m_planned.appearanceOk;
     m_plan << appearance;
+}
 
-    Step end;
-    end.text = QStringLiteral("CamLenEnd");
-    m_plan << end;
+LineSimulator::Step LineSimulator::mcuStep(const QString &text)
+{
+    Step step;
+    step.text = text;
+    return step;
+}
 
-    m_planned.length = length;
-    m_planned.width = width;
-    m_planned.appearanceOk = appearanceOk;
-    m_planned.ok = ok;
+LineSimulator::Step LineSimulator::resultStep(int camera, int kind) const
+{
+    Step step;
+    step.kind = Step::Result;
+    step.data = resultRecord(camera, kind);
+    return step;
 }
 
 double LineSimulator::normal(double mean, double sigma)

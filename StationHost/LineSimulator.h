@@ -38,7 +38,8 @@ public:
 
     explicit LineSimulator(SysInterfaceImpl *host, QObject *parent = nullptr);
 
-    void setRate(double productsPerSecond);     // 0 = as fast as the event loop allows
+    // 0 = as fast as the event loop allows; other rates are held within kMinRate..kMaxRate.
+    void setRate(double productsPerSecond);
     void setProductLimit(int products);         // 0 = run until stopped
     void setHoles(int holes);
     void setSeed(quint32 seed);
@@ -54,6 +55,9 @@ public:
     const ProductSummary &lastProduct() const { return m_last; }
 
     static bool within(double value, const Tolerance &tol) { return value >= tol.low && tol.up >= value; }
+
+    static constexpr double kMinRate = 0.01;
+    static constexpr double kMaxRate = 1000.0;
 
     static const Tolerance kLength;
     static const Tolerance kWidth;
@@ -81,7 +85,14 @@ private:
 
     void tick();
     void emitStep(const Step &step);
+    // Plans the next product's steps and what the line makes of it.
     void planProduct();
+    void planSizes();
+    void planHoles();
+    void planHole(int hole, bool defective);
+    void planAppearance();
+    static Step mcuStep(const QString &text);
+    Step resultStep(int camera, int kind) const;
     void applyRate();
     double normal(double mean, double sigma);
     bool chance(double p);
