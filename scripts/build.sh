@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (release) or, with TLV_SANITIZE=1, build-asan/.
+# Configures and builds one preset of CMakePresets.json: release (build/) by default, or the one
+# TLV_PRESET names: ci (build/, warnings as errors), asan (build-asan/), tsan (build-tsan/, the
+# worker and report dialog tests only). TLV_SANITIZE=1 still means asan.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 jobs="$(nproc 2>/dev/null || echo 2)"
-
+preset="${TLV_PRESET:-release}"
 if [ "${TLV_SANITIZE:-0}" = "1" ]; then
-    build="$root/build-asan"
-    cmake --preset asan -S "$root"
-else
-    build="$root/build"
-    cmake --preset release -S "$root"
+    preset=asan
 fi
-cmake --build "$build" -j "$jobs"
+cmake --preset "$preset" -S "$root"
+cmake --build --preset "$preset" -j "$jobs"

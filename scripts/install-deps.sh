@@ -9,7 +9,7 @@ packages=(
     fonts-wqy-microhei
     python3 python3-openpyxl
     xvfb xauth
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
 )
 
 missing=()

@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -250,29 +252,29 @@ private slots:
         QFETCH(bool, midStream);
         QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 250)));
         auto sequence = std::make_shared<FindSequence>();
-        startWorker(sequence);
         const QString from = kDay + QStringLiteral(" 00:00:00");
         const QString to = kDay + QStringLiteral(" 23:59:59");
         const QString late = kDay + QStringLiteral(" 10:00:00");
-        if (midStream) {
-            // The second request is sent while the first query has emitted its first batch.
-            connect(m_worker, &TLVDatasWork::Signal_FindResult, m_worker, [&] {
-                if (std::exchange(midStream, false)) {
-                    sequence->requestSent();
-                    QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection, Q_ARG(QString, late),
-                                              Q_ARG(QString, late), Q_ARG(QString, QString()));
-                }
-            }, Qt::DirectConnection);
+        // Mid-stream, the second request is sent from the GUI thread while the first query waits
+        // after emitting its first batch.
+        std::atomic<bool> overtake { midStream };
+        startWorker(sequence, [&] {
+            if (!overtake.exchange(false))
+                return;
+            QMetaObject::invokeMethod(this, [&] { sequence->requestSent(); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection, Q_ARG(QString, late),
+                                      Q_ARG(QString, late), Q_ARG(QString, QString()));
+        });
+        sequence->requestSent();
+        if (!midStream)
             sequence->requestSent();
-            find(from, to);
-        } else {
-            sequence->requestSent();
-            sequence->requestSent();
-            QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection, Q_ARG(QString, from),
-                                      Q_ARG(QString, to), Q_ARG(QString, QString()));
+        QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection, Q_ARG(QString, from),
+                                  Q_ARG(QString, to), Q_ARG(QString, QString()));
+        if (midStream)
+            QTRY_VERIFY(!overtake);
+        else
             find(late, late);
-        }
-        sync(); // the request sent from the worker's thread queued behind the first sync
+        sync(); // the newer request has run too
         QList<int> accepted;
         for (const auto &batch : m_received) {
             if (sequence->acceptDelivery())
@@ -285,16 +287,16 @@ private slots:
     void interruptedQueryStops()
     {
         QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 1000)));
-        startWorker();
-        connect(m_worker, &TLVDatasWork::Signal_FindResult, m_worker,
-                [this] { m_thread->requestInterruption(); }, Qt::DirectConnection);
+        startWorker(nullptr, [this] { m_thread->requestInterruption(); });
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
         QCOMPARE(int(m_received.size()), 1);
         QVERIFY(!m_received[0].first);
     }
 
 private:
-    void startWorker(std::shared_ptr<FindSequence> sequence = nullptr)
+    // onBatch runs on the worker's thread right after each emission; it is connected before the
+    // thread starts.
+    void startWorker(std::shared_ptr<FindSequence> sequence = nullptr, std::function<void()> onBatch = {})
     {
         m_thread = new QThread;
         m_worker = new TLVDatasWork(m_path);
@@ -302,6 +304,8 @@ private:
             m_worker->setFindSequence(sequence);
         connect(m_worker, &TLVDatasWork::Signal_FindResult, this,
                 [this](bool completed, Batch batch) { m_received.emplace_back(completed, batch); });
+        if (onBatch)
+            connect(m_worker, &TLVDatasWork::Signal_FindResult, m_worker, onBatch, Qt::DirectConnection);
         connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
         m_worker->moveToThread(m_thread);
         m_thread->start();
