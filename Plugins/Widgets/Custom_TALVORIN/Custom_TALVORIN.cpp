@@ -34,7 +34,10 @@ const char *const kSmallestColor = "#E6A23C";
 
 } // namespace
 
-Custom_TALVORIN::Custom_TALVORIN() : PluginWidget(nullptr) {}
+Custom_TALVORIN::Custom_TALVORIN()
+    : PluginWidget(nullptr)
+{
+}
 
 Custom_TALVORIN::~Custom_TALVORIN()
 {
@@ -109,9 +112,9 @@ void Custom_TALVORIN::initUi()
     setLayout(layout);
 
     connect(m_sysInterface, &SysInterface::cameraDetectionCompleted, this,
-            &Custom_TALVORIN::onCameraDetectionCompleted);
+        &Custom_TALVORIN::onCameraDetectionCompleted);
     connect(m_sysInterface, &SysInterface::curRunningModeChanged, this,
-            &Custom_TALVORIN::onCurRunningModeChanged);
+        &Custom_TALVORIN::onCurRunningModeChanged);
     connect(reportButton, &QAbstractButton::clicked, this, &Custom_TALVORIN::onQuery);
     connect(exportButton, &QAbstractButton::clicked, this, &Custom_TALVORIN::onExport);
     connect(m_sysInterface, &SysInterface::Signal_McEvent, this, &Custom_TALVORIN::onMcuEvent);

@@ -15,7 +15,7 @@ Judged judge(const MeasureItem &item)
 {
     const double value = item.values.value(QStringLiteral("MeasureResults")).toDouble();
     const Tolerance limits { item.values.value(QStringLiteral("LowTolerance")).toDouble(),
-                             item.values.value(QStringLiteral("UpTolerance")).toDouble() };
+        item.values.value(QStringLiteral("UpTolerance")).toDouble() };
     return { value, limits.accepts(value) };
 }
 
@@ -26,7 +26,8 @@ void MeasuredProduct::setCameraPositions(const QString &value)
     m_camPositions.clear();
     const QStringList entries = value.split(QLatin1Char(';'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     for (const QString &entry : entries)
-        m_camPositions.append(entry.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive).constFirst());
+        m_camPositions.append(
+            entry.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive).constFirst());
 }
 
 void MeasuredProduct::start()
@@ -87,7 +88,8 @@ void MeasuredProduct::addHole(const CameraResult &entry)
 
     // A camera reading past 200 is a position along the chute, in tenths of a centimetre.
     const int idx = m_holes.size();
-    const QString positionText = idx < m_camPositions.size() ? m_camPositions.at(idx) : QStringLiteral("null");
+    const QString positionText
+        = idx < m_camPositions.size() ? m_camPositions.at(idx) : QStringLiteral("null");
     double position = -1.0;
     if (positionText != QLatin1String("null")) {
         position = positionText.toDouble();
