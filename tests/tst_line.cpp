@@ -253,6 +253,7 @@ private slots:
     {
         f.start();
         f.hole(2.5);
+        f.send(TestHost::sizeGroup({ { QStringLiteral("宽度"), 1.0 } }, 0.0, 2.0));
         f.end();
         QCOMPARE(f.label()->text(), QStringLiteral("OK"));
         QCOMPARE(f.label()->styleSheet(), QStringLiteral("QLabel{color:white;background:#67C23A;}"));
