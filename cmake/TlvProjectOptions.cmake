@@ -12,8 +12,8 @@ if(MSVC)
     target_compile_options(tlv_warnings INTERFACE /W4 $<$<BOOL:${TLV_WERROR}>:/WX>)
 else()
     target_compile_options(tlv_warnings INTERFACE
-        -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
-        $<$<COMPILE_LANGUAGE:CXX>:-Wsuggest-override>
+        -Wall -Wextra -Wshadow
+        $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Woverloaded-virtual -Wsuggest-override>
         $<$<BOOL:${TLV_WERROR}>:-Werror>)
 endif()
 

@@ -33,17 +33,20 @@ QLineEdit *PanelFixture::edit(const QString &placeholder) const
     return nullptr;
 }
 
-QList<PanelFixture::Row> PanelFixture::rows() const
+QList<ProductRow> PanelFixture::rows() const
 {
-    QList<Row> result;
+    QList<ProductRow> result;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture-reader"));
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture-reader"));
         db.setDatabaseName(dbPath());
         QSqlQuery query(db.open() ? db : QSqlDatabase());
-        query.exec(QStringLiteral("select uptime, pid, barcode, psize, diameter, appearance, status from product_data_new order by id"));
+        query.exec(QStringLiteral("select uptime, pid, barcode, psize, diameter, appearance, status from "
+                                  "product_data_new order by id"));
         while (query.next())
-            result << Row { query.value(0).toString(), query.value(1).toInt(), query.value(2), query.value(3),
-                            query.value(4).toString(), query.value(5).toString(), query.value(6).toInt() };
+            result << ProductRow { query.value(0).toString(), query.value(1).toInt(),
+                query.value(2).toString(), query.value(3).toString(), query.value(4).toString(),
+                query.value(5).toString(), query.value(6).toInt() };
     }
     QSqlDatabase::removeDatabase(QStringLiteral("fixture-reader"));
     return result;

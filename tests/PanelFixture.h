@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProductRow.h"
 #include "TestHost.h"
 
 #include <PluginWidget.h>
@@ -7,7 +8,6 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
-#include <QVariant>
 
 #include <memory>
 
@@ -21,17 +21,6 @@
 class PanelFixture
 {
 public:
-    struct Row
-    {
-        QString uptime;
-        int pid = 0;
-        QVariant barcode;
-        QVariant psize;
-        QString diameter;
-        QString appearance;
-        int status = -1;
-    };
-
     ~PanelFixture() { close(); }
 
     void open();
@@ -51,7 +40,8 @@ public:
     void send(const ProductProcessData &data) const { emit m_host->cameraDetectionCompleted(data); }
     void hole(double value, double low = 1.0, double up = 3.0) const { send(TestHost::hole(value, low, up)); }
 
-    QList<Row> rows() const;
+    // The rows of the product table in insertion order (a NULL psize reads back as a null text).
+    QList<ProductRow> rows() const;
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;

@@ -3,7 +3,9 @@
 #include "ApeEntry.h"
 #include "HoleEntry.h"
 #include "ProductRowCodec.h"
+#include "ProductStatus.h"
 #include "ProductStore.h"
+#include "Tolerance.h"
 
 #include <QDebug>
 #include <QDir>
@@ -22,7 +24,7 @@
 namespace {
 
 constexpr double kNominalDiameter = 8.0;
-constexpr double kDiameterTolerance = 0.05;
+constexpr Tolerance kDiameterLimits { kNominalDiameter - 0.05, kNominalDiameter + 0.05 };
 constexpr double kHolePitchReadings = 115.0; // chute readings between two holes
 
 double gaussian(QRandomGenerator &rng, double sigma)
@@ -58,7 +60,7 @@ Product makeProduct(QRandomGenerator &rng, int holes, const QStringList &materia
         HoleEntry hole;
         hole.idx = i;
         hole.value = kNominalDiameter + gaussian(rng, sizeTrouble ? 0.04 : 0.012);
-        hole.status = hole.value >= kNominalDiameter - kDiameterTolerance && hole.value <= kNominalDiameter + kDiameterTolerance;
+        hole.status = kDiameterLimits.accepts(hole.value);
         if (positioned) {
             const float reading = float(startReading + i * kHolePitchReadings + gaussian(rng, 0.3));
             hole.position = (reading - 200.0f) * 0.1f;
@@ -95,7 +97,7 @@ Product makeProduct(QRandomGenerator &rng, int holes, const QStringList &materia
     p.psize = ProductRowCodec::psizeText(sizes);
     p.diameter = ProductRowCodec::diameterJson(holeEntries);
     p.appearance = ProductRowCodec::appearanceJson(apes);
-    p.status = (holesOk ? 1 : 0) | (apesOk ? 2 : 0);
+    p.status = ProductStatus::of(holesOk, apesOk);
     return p;
 }
 

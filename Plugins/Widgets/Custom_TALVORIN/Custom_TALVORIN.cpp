@@ -2,7 +2,6 @@
 
 #include "CurrentProductWorkbookWriter.h"
 #include "FileReveal.h"
-#include "ProductRowCodec.h"
 #include "ReportTable.h"
 #include "SaveFilePrompt.h"
 
@@ -23,8 +22,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <cmath>
-
 namespace {
 
 const char *const kIdleStyle = "color:white;background:#303133";
@@ -35,24 +32,12 @@ const char *const kNgColor = "#F56C6C";
 const char *const kLargestColor = "#409EFF";
 const char *const kSmallestColor = "#E6A23C";
 
-struct Judged
-{
-    double value;
-    bool ok;
-};
-
-// Inclusive limits; any NaN fails both comparisons and so is NG.
-Judged judge(const MeasureItem &item)
-{
-    const double value = item.values.value(QStringLiteral("MeasureResults")).toDouble();
-    const double up = item.values.value(QStringLiteral("UpTolerance")).toDouble();
-    const double low = item.values.value(QStringLiteral("LowTolerance")).toDouble();
-    return { value, value >= low && up >= value };
-}
-
 } // namespace
 
-Custom_TALVORIN::Custom_TALVORIN() : PluginWidget(nullptr) {}
+Custom_TALVORIN::Custom_TALVORIN()
+    : PluginWidget(nullptr)
+{
+}
 
 Custom_TALVORIN::~Custom_TALVORIN()
 {
@@ -127,9 +112,9 @@ void Custom_TALVORIN::initUi()
     setLayout(layout);
 
     connect(m_sysInterface, &SysInterface::cameraDetectionCompleted, this,
-            &Custom_TALVORIN::onCameraDetectionCompleted);
+        &Custom_TALVORIN::onCameraDetectionCompleted);
     connect(m_sysInterface, &SysInterface::curRunningModeChanged, this,
-            &Custom_TALVORIN::onCurRunningModeChanged);
+        &Custom_TALVORIN::onCurRunningModeChanged);
     connect(reportButton, &QAbstractButton::clicked, this, &Custom_TALVORIN::onQuery);
     connect(exportButton, &QAbstractButton::clicked, this, &Custom_TALVORIN::onExport);
     connect(m_sysInterface, &SysInterface::Signal_McEvent, this, &Custom_TALVORIN::onMcuEvent);
@@ -173,100 +158,41 @@ void Custom_TALVORIN::initDB()
     const QString folder = base.filePath(host->dataPath() + QStringLiteral("/DectDB"));
     m_dbPath = QDir(folder).filePath(QStringLiteral("TLV.db"));
     m_store.open(m_dbPath);
-    m_db = m_store.database();
 }
 
 bool Custom_TALVORIN::updateProductData()
 {
-    ProductRow row;
-    row.uptime = ProductRowCodec::currentUptimeText();
-    row.pid = m_productId;
-    row.barcode = m_barcode;
-    row.psize = ProductRowCodec::psizeText(m_sizeValues);
-    row.diameter = ProductRowCodec::diameterJson(m_diameterResults);
-    row.appearance = ProductRowCodec::appearanceJson(m_appearanceResults);
-    row.status = m_status;
-    return m_store.store(row);
+    return m_store.store(m_product.row(m_barcode));
 }
 
-void Custom_TALVORIN::onCameraDetectionCompleted(const ProductProcessData &data)
+void Custom_TALVORIN::onCameraDetectionCompleted(const ProductProcessData &detection)
 {
-    if (!m_resultTable || data.results.size() != 1)
+    if (!m_resultTable || detection.results.size() != 1)
         return;
-    const CameraResult &entry = data.results.constFirst();
-    switch (entry.kind) {
-    case 0:
-        showSizeGroup(entry);
-        break;
-    case 1:
-        showHole(entry);
-        break;
-    case 2:
-        takeAppearance(entry);
-        break;
-    default:
-        break;
-    }
+    m_product.add(detection.results.constFirst());
+    showNewResults();
 }
 
-void Custom_TALVORIN::showSizeGroup(const CameraResult &entry)
+// The list and the table show the product's sizes and holes in order; only new ones are added.
+void Custom_TALVORIN::showNewResults()
 {
-    for (const MeasureItem &item : entry.items) {
-        if (!item.name.contains(QStringLiteral("TALVORIN")) && !item.name.contains(QStringLiteral("宽度")))
-            continue;
-        const Judged judged = judge(item);
-        m_productOk = m_productOk && judged.ok;
-        m_sizeValues.insert(item.name, judged.value);
-        m_valueList->addItem(QStringLiteral("%1:\t%2").arg(item.name).arg(judged.value, 0, 'g', 6));
+    const QStringList &lines = m_product.sizeLines();
+    for (int i = m_valueList->count(); i < lines.size(); ++i)
+        m_valueList->addItem(lines.at(i));
+
+    const QList<HoleEntry> &holes = m_product.holes();
+    const int shown = m_resultTable->rowCount();
+    for (int row = shown; row < holes.size(); ++row) {
+        const bool ok = holes.at(row).status;
+        m_resultTable->insertRow(row);
+        m_resultTable->setItem(row, 0, new QTableWidgetItem(m_product.holeValueText(row)));
+        auto *result = new QTableWidgetItem(ok ? QStringLiteral("OK") : QStringLiteral("NG"));
+        result->setForeground(QBrush(QColor(QLatin1String(ok ? kOkColor : kNgColor))));
+        m_resultTable->setItem(row, 1, result);
+        m_resultTable->setItem(row, 2, new QTableWidgetItem(m_product.holePositionText(row)));
     }
-}
-
-void Custom_TALVORIN::showHole(const CameraResult &entry)
-{
-    const MeasureItem *hole = nullptr;
-    for (const MeasureItem &item : entry.items) {
-        if (item.name.contains(QStringLiteral("圆径"))) {
-            hole = &item;
-            break;
-        }
-    }
-    if (!hole)
-        return;
-
-    const Judged judged = judge(*hole);
-    m_productOk = m_productOk && judged.ok;
-
-    const int row = m_resultTable->rowCount();
-    const QString positionText = row < m_camPositions.size() ? m_camPositions.at(row) : QStringLiteral("null");
-    double position = -1.0;
-    if (positionText != QLatin1String("null")) {
-        position = positionText.toDouble();
-        if (position > 0.0)
-            position = (position - 200.0) * 0.1;
-    }
-
-    m_resultTable->insertRow(row);
-    m_resultTable->setItem(row, 0, new QTableWidgetItem(QString::number(judged.value, 'f', 5)));
-    auto *result = new QTableWidgetItem(judged.ok ? QStringLiteral("OK") : QStringLiteral("NG"));
-    result->setForeground(QBrush(QColor(QLatin1String(judged.ok ? kOkColor : kNgColor))));
-    m_resultTable->setItem(row, 1, result);
-    m_resultTable->setItem(row, 2,
-                           new QTableWidgetItem(position > 0.0 ? QString::number(position, 'g', 6) : positionText));
-    m_resultTable->scrollToBottom();
-
-    if (!judged.ok)
-        m_status &= 2;
-    m_diameterResults.append(HoleEntry { row, judged.ok, judged.value, static_cast<float>(position) });
-}
-
-void Custom_TALVORIN::takeAppearance(const CameraResult &entry)
-{
-    m_productId = entry.productId;
-    const bool ok = entry.appearanceOk;
-    if (!ok)
-        m_status &= 1;
-    m_productOk = m_productOk && ok;
-    m_appearanceResults.append(ApeEntry { m_appearanceResults.size(), ok, QStringList(), 0.0f });
+    if (holes.size() > shown)
+        m_resultTable->scrollToBottom();
 }
 
 void Custom_TALVORIN::onMcuEvent(McuEvent mcuevent)
@@ -282,16 +208,12 @@ void Custom_TALVORIN::onMcuEvent(McuEvent mcuevent)
 
 void Custom_TALVORIN::startCycle()
 {
-    m_status = 3;
-    m_sizeValues.clear();
-    m_diameterResults.clear();
-    m_appearanceResults.clear();
+    m_product.start();
     m_valueList->clear();
     m_resultTable->clearContents();
     m_resultTable->setRowCount(0);
     m_resultLabel->setText(QStringLiteral("检测中..."));
     m_resultLabel->setStyleSheet(QLatin1String(kIdleStyle));
-    m_productOk = true;
 }
 
 void Custom_TALVORIN::endCycle()
@@ -299,36 +221,16 @@ void Custom_TALVORIN::endCycle()
     m_barcode = m_materialEdit->text() + QLatin1Char(',') + m_orderEdit->text();
     updateProductData();
 
-    int largest = -1;
-    int smallest = -1;
-    double maxValue = -9999.0;
-    double minValue = 99999.0;
-    for (const HoleEntry &hole : qAsConst(m_diameterResults)) {
-        if (hole.value >= maxValue) {
-            maxValue = hole.value;
-            largest = hole.idx;
-        }
-        if (hole.value <= minValue) {
-            minValue = hole.value;
-            smallest = hole.idx;
-        }
-    }
     const auto paint = [this](int row, const char *color) {
-        if (QTableWidgetItem *cell = m_resultTable->item(row, 0))
+        if (QTableWidgetItem *cell = row >= 0 ? m_resultTable->item(row, 0) : nullptr)
             cell->setForeground(QBrush(QColor(QLatin1String(color))));
     };
-    if (largest >= 0)
-        paint(largest, kLargestColor);
-    if (smallest >= 0)
-        paint(smallest, kSmallestColor);
+    paint(m_product.largestHole(), kLargestColor);
+    paint(m_product.smallestHole(), kSmallestColor);
 
-    if (m_productOk) {
-        m_resultLabel->setStyleSheet(QLatin1String(kOkStyle));
-        m_resultLabel->setText(QStringLiteral("OK"));
-    } else {
-        m_resultLabel->setStyleSheet(QLatin1String(kNgStyle));
-        m_resultLabel->setText(QStringLiteral("NG"));
-    }
+    const bool ok = m_product.isOk();
+    m_resultLabel->setStyleSheet(QLatin1String(ok ? kOkStyle : kNgStyle));
+    m_resultLabel->setText(ok ? QStringLiteral("OK") : QStringLiteral("NG"));
 }
 
 void Custom_TALVORIN::onCurRunningModeChanged(CurMode tomode)
@@ -338,10 +240,7 @@ void Custom_TALVORIN::onCurRunningModeChanged(CurMode tomode)
     const QVariantMap strings
         = m_sysInterface->impl->queryPanelData(QStringLiteral("VantrelPanel"), QStringLiteral("strings"));
     const QString value = strings.value(QStringLiteral("VpKeys::strCamCbPos")).toString();
-    m_camPositions.clear();
-    const QStringList entries = value.split(QLatin1Char(';'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    for (const QString &entry : entries)
-        m_camPositions.append(entry.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive).constFirst());
+    m_product.setCameraPositions(value);
 }
 
 void Custom_TALVORIN::onQuery()
@@ -373,10 +272,6 @@ void Custom_TALVORIN::onExport()
     const QString fileName = SaveFilePrompt::getSaveFileName(this, tr("Save File"), tr("xlsx (*.xlsx)"));
     if (fileName.isEmpty())
         return;
-    QStringList lines;
-    lines.reserve(m_valueList->count());
-    for (int i = 0; i < m_valueList->count(); ++i)
-        lines << m_valueList->item(i)->text();
-    CurrentProductWorkbookWriter::write(fileName, m_diameterResults, lines);
+    CurrentProductWorkbookWriter::write(fileName, m_product.holes(), m_product.sizeLines());
     FileReveal::reveal(fileName);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ApeEntry.h"
-#include "HoleEntry.h"
+#include "MeasuredProduct.h"
 #include "ProductStore.h"
 
 #include <CurMode.h>
@@ -9,11 +8,7 @@
 #include <PluginWidget.h>
 #include <ProductProcessData.h>
 
-#include <QList>
-#include <QMap>
-#include <QSqlDatabase>
 #include <QString>
-#include <QStringList>
 
 class QLabel;
 class QLineEdit;
@@ -21,8 +16,8 @@ class QListWidget;
 class QTableWidget;
 class SysInterface;
 
-// The station panel: judges every result of the product being measured, shows it, stores the
-// finished product as one row of the product database and opens the report.
+// The station panel: feeds the host's results to the product being measured, shows it, stores
+// the finished product as one row of the product database and opens the report.
 class Custom_TALVORIN : public PluginWidget
 {
     Q_OBJECT
@@ -42,7 +37,7 @@ public:
     void serialize(QJsonObject &settings) override;
 
 private slots:
-    void onCameraDetectionCompleted(const ProductProcessData &data);
+    void onCameraDetectionCompleted(const ProductProcessData &detection);
     void onExport();
     void onCurRunningModeChanged(CurMode tomode);
     void onQuery();
@@ -53,9 +48,7 @@ private:
     void initDB();
     bool updateProductData();
 
-    void showSizeGroup(const CameraResult &entry);
-    void showHole(const CameraResult &entry);
-    void takeAppearance(const CameraResult &entry);
+    void showNewResults();
     void startCycle();
     void endCycle();
 
@@ -65,16 +58,9 @@ private:
     QLineEdit *m_chuteScaleEdit = nullptr;
     QLabel *m_resultLabel = nullptr;
     QListWidget *m_valueList = nullptr;
-    QString m_barcode = QStringLiteral("");
-    bool m_productOk = true;
-    QMap<QString, double> m_sizeValues;
-    int m_productId = 0;
-    int m_status = 3;
     QTableWidget *m_resultTable = nullptr;
-    QSqlDatabase m_db;
+    QString m_barcode = QStringLiteral("");
     QString m_dbPath;
-    QList<HoleEntry> m_diameterResults;
-    QList<ApeEntry> m_appearanceResults;
-    QStringList m_camPositions;
+    MeasuredProduct m_product;
     ProductStore m_store;
 };

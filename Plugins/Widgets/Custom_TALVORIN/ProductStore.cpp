@@ -7,6 +7,9 @@
 #include <QSqlQuery>
 #include <QThread>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // SQLite result codes (primary) that a later attempt may not see again.
@@ -167,7 +170,9 @@ void ProductStore::reportForeignColumns()
         const bool notNull = query.value(3).toInt() != 0;
         const bool noDefault = query.value(4).isNull();
         const bool key = query.value(5).toInt() != 0;
-        if (notNull && noDefault && !key && !QStringList(std::begin(kColumns), std::end(kColumns)).contains(column))
+        const bool written = std::any_of(std::begin(kColumns), std::end(kColumns),
+                                         [&column](const char *name) { return column == QLatin1String(name); });
+        if (notNull && noDefault && !key && !written)
             unfillable << column;
     }
     QStringList missing;
