@@ -42,7 +42,20 @@ public:
     }
     bool next() { return m_query.next(); }
     QString text(int c) const { return m_query.value(m_columns[c]).toString(); }
-    QString sharedText(int c, TextPool &) const { return text(c); }
+    // A text that repeats across rows (a barcode), shared through the pool. Without surrogates
+    // the UTF-8 round trip gives the same text back.
+    QString sharedText(int c, TextPool &pool) const
+    {
+        const QString value = text(c);
+        for (const QChar ch : value) {
+            if (ch.isSurrogate())
+                return value;
+        }
+        if (value.isEmpty())
+            return value;
+        const QByteArray utf8 = value.toUtf8();
+        return pool.get(utf8.constData(), utf8.size());
+    }
     int integer(int c) const { return m_query.value(m_columns[c]).toInt(); }
     template <typename Item>
     void items(int c, RecordJsonParser &parser, std::vector<Item> &items) const
