@@ -5,6 +5,15 @@
 
 namespace {
 
+void prefetch(const void *address)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address, 1);
+#else
+    Q_UNUSED(address)
+#endif
+}
+
 quint32 hashOf(const char *text, int size)
 {
     quint32 hash = 2166136261u;
@@ -37,7 +46,7 @@ void TextPool::request(const char *utf8, int size, QString *target)
     r.hash = hashOf(utf8, size);
     r.size = size;
     std::memcpy(r.key, utf8, size_t(size));
-    __builtin_prefetch(&m_slots[r.hash & (m_slots.size() - 1)]);
+    prefetch(&m_slots[r.hash & (m_slots.size() - 1)]);
 }
 
 void TextPool::resolve()
@@ -48,7 +57,7 @@ void TextPool::resolve()
         grow();
     for (Request &r : m_requests) {
         r.slot = &find(r.key, r.size, r.hash);
-        __builtin_prefetch(r.slot->value.data_ptr(), 1);
+        prefetch(r.slot->value.data_ptr());
     }
     for (const Request &r : m_requests)
         *r.target = r.slot->value;
