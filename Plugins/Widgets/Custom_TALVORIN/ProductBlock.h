@@ -6,7 +6,7 @@
 #include <vector>
 
 // Builds a product record whose holes and findings share one heap block with it: the items'
-// pointers alias the block's count, so a product of twenty holes costs two allocations (the
+// pointers alias the block's count, so the records of a product cost two allocations (the
 // block and the product's own count) instead of one per item. The product's count keeps the
 // block; once it is released, the block lives on only as long as items are held elsewhere.
 class ProductBlock
