@@ -5,41 +5,53 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
 
 #include <memory>
+#include <vector>
+
+class TextPool;
 
 // Reads the "diameter" and "appearance" column texts of product_data_new into item records.
 //
 // Rules: empty text, a parse error or a top level that is not an array give no items; an
 // element gives an item only when it is an object holding all four keys; "idx" reads as
 // QJsonValue::toInt(0), "status" only from a JSON boolean, numbers as QJsonValue::toDouble(0)
-// turned into text by QString::number(v, 'g', 6), "ngtypes" as an array of strings.
+// turned into text as QString::number(v, 'g', 6) does, "ngtypes" as an array of strings.
 //
-// parseHoles/parseApes run on simdjson and give exactly what the QJsonDocument based
-// parseHolesQt/parseApesQt give. Whenever an input lies where the two JSON readers could
-// disagree (simdjson rejects it, surrogate escapes, zero or subnormal doubles that Qt may
-// treat as underflow, -0), the fast path hands the whole text to the Qt reader instead.
+// The reader runs on simdjson and gives exactly what the QJsonDocument reader gives. Whenever
+// an input lies where the two could disagree (simdjson rejects it, surrogate escapes, zero or
+// subnormal doubles that Qt may treat as underflow, -0), the whole text goes to the Qt reader.
+// Equal texts (numbers, defect names) are shared among everything one parser reads.
 class RecordJsonParser
 {
 public:
     using HoleList = QList<std::shared_ptr<tlv::HoleInfo>>;
     using ApeList = QList<std::shared_ptr<tlv::ApeInfo>>;
 
-    static HoleList parseHoles(const QString &text);
-    static ApeList parseApes(const QString &text);
-    static HoleList parseHoles(const char *utf8, qsizetype size);
-    static ApeList parseApes(const char *utf8, qsizetype size);
-    static HoleList parseHoles(const QByteArray &utf8) { return parseHoles(utf8.constData(), utf8.size()); }
-    static ApeList parseApes(const QByteArray &utf8) { return parseApes(utf8.constData(), utf8.size()); }
+    RecordJsonParser();
+    ~RecordJsonParser();
+    RecordJsonParser(const RecordJsonParser &) = delete;
+    RecordJsonParser &operator=(const RecordJsonParser &) = delete;
 
-    // Reference readers on QJsonDocument.
+    // The items of one column's UTF-8 text, in array order, in place of the content of `items`.
+    void read(const char *utf8, qsizetype size, std::vector<tlv::HoleInfo> &items);
+    void read(const char *utf8, qsizetype size, std::vector<tlv::ApeInfo> &items);
+    // How many texts went to the Qt reader so far.
+    quint64 fallbacks() const { return m_fallbacks; }
+
+    // Separately held items, each call with a parser of its own.
+    static HoleList parseHoles(const QByteArray &utf8);
+    static ApeList parseApes(const QByteArray &utf8);
+    // The reference: QJsonDocument alone.
     static HoleList parseHolesQt(const QByteArray &utf8);
     static ApeList parseApesQt(const QByteArray &utf8);
 
-    // Same text as QString::number(v, 'g', 6), without going through QLocale.
-    static QString numberText(double v);
+private:
+    template <typename Item>
+    void readItems(const char *utf8, qsizetype size, std::vector<Item> &items);
 
-    // Number of inputs the fast path handed to the Qt reader in this thread (for tests).
-    static quint64 fallbackCount();
+    struct Simdjson;
+    std::unique_ptr<Simdjson> m_simdjson;
+    std::unique_ptr<TextPool> m_texts;
+    quint64 m_fallbacks = 0;
 };

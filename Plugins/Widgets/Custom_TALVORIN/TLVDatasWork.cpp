@@ -1,7 +1,9 @@
 #include "TLVDatasWork.h"
 
 #include "FindSequence.h"
+#include "ProductBlock.h"
 #include "RecordJsonParser.h"
+#include "TextPool.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -14,6 +16,9 @@
 #include <QUuid>
 #include <QSqlDriver>
 #include <QVariant>
+
+#include <utility>
+#include <vector>
 
 #ifdef TLV_SQLITE_NATIVE
 #include <simdjson.h>
@@ -39,9 +44,27 @@ public:
     }
     bool next() { return m_query.next(); }
     QString text(int c) const { return m_query.value(m_columns[c]).toString(); }
+    // A text that repeats across rows (a barcode), shared through the pool. Without surrogates
+    // the UTF-8 round trip gives the same text back.
+    QString sharedText(int c, TextPool &pool) const
+    {
+        const QString value = text(c);
+        for (const QChar ch : value) {
+            if (ch.isSurrogate())
+                return value;
+        }
+        if (value.isEmpty())
+            return value;
+        const QByteArray utf8 = value.toUtf8();
+        return pool.get(utf8.constData(), utf8.size());
+    }
     int integer(int c) const { return m_query.value(m_columns[c]).toInt(); }
-    RecordJsonParser::HoleList holes(int c) const { return RecordJsonParser::parseHoles(text(c)); }
-    RecordJsonParser::ApeList apes(int c) const { return RecordJsonParser::parseApes(text(c)); }
+    template <typename Item>
+    void items(int c, RecordJsonParser &parser, std::vector<Item> &items) const
+    {
+        const QByteArray utf8 = text(c).toUtf8();
+        parser.read(utf8.constData(), utf8.size(), items);
+    }
 
     static constexpr const char *kNames[7] = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
 
@@ -57,30 +80,33 @@ enum Column { Uptime, Pid, Barcode, Psize, Diameter, Appearance, Status };
 template <typename Rows, typename Proceed, typename Emit>
 void deliverRows(Rows &rows, Proceed proceed, Emit emitBatch)
 {
+    RecordJsonParser parser;
+    TextPool barcodes;
+    std::vector<tlv::HoleInfo> holes;
+    std::vector<tlv::ApeInfo> apes;
     QList<std::shared_ptr<tlv::ProductInfo>> batch;
     batch.reserve(kBatchSize);
     while (rows.next()) {
         if (!proceed())
             return;
-        auto product = std::make_shared<tlv::ProductInfo>();
+        rows.items(Diameter, parser, holes);
+        rows.items(Appearance, parser, apes);
+        const std::shared_ptr<tlv::ProductInfo> product = ProductBlock::make(holes, apes);
         product->uptime = rows.text(Uptime);
         product->pid = rows.integer(Pid);
-        product->barcode = rows.text(Barcode);
+        product->barcode = rows.sharedText(Barcode, barcodes);
         product->psize = rows.text(Psize);
         product->status = rows.integer(Status);
-        product->vtHoles = rows.holes(Diameter);
-        product->vtApes = rows.apes(Appearance);
-        batch.append(std::move(product));
+        batch.append(product);
 
         if (batch.size() >= kBatchSize) {
-            if (!emitBatch(false, batch))
+            // Handed over, not copied: the receiver's copy becomes the only holder of these records.
+            if (!emitBatch(false, std::exchange(batch, QList<std::shared_ptr<tlv::ProductInfo>>())))
                 return;
-            // The receiver's copy becomes the only holder of these records.
-            batch = QList<std::shared_ptr<tlv::ProductInfo>>();
             batch.reserve(kBatchSize);
         }
     }
-    emitBatch(true, batch);
+    emitBatch(true, std::exchange(batch, QList<std::shared_ptr<tlv::ProductInfo>>()));
 }
 
 #ifdef TLV_SQLITE_NATIVE
@@ -148,15 +174,23 @@ public:
             return QVariant(text(c)).toInt();
         }
     }
-    RecordJsonParser::HoleList holes(int c)
+    // A text that repeats across rows (a barcode), shared through the pool.
+    QString sharedText(int c, TextPool &pool) const
     {
-        const std::string_view bytes = json(c);
-        return RecordJsonParser::parseHoles(bytes.data(), qsizetype(bytes.size()));
+        const int column = m_columns[c];
+        if (column < 0 || sqlite3_column_type(m_stmt, column) != SQLITE_TEXT)
+            return text(c);
+        const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        if (!simdjson::validate_utf8(bytes, size_t(size)))
+            return text(c);
+        return pool.get(bytes, size);
     }
-    RecordJsonParser::ApeList apes(int c)
+    template <typename Item>
+    void items(int c, RecordJsonParser &parser, std::vector<Item> &items)
     {
         const std::string_view bytes = json(c);
-        return RecordJsonParser::parseApes(bytes.data(), qsizetype(bytes.size()));
+        parser.read(bytes.data(), qsizetype(bytes.size()), items);
     }
 
 private:

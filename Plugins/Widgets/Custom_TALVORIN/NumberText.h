@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class TextPool;
+
+// The number texts of the report's records: the text that QString::number(v, 'g', 6) gives,
+// made by std::to_chars. The two round exact decimal ties differently (Qt away from zero,
+// to_chars to even), so ties go to Qt; so do zeros and values that are not finite.
+class NumberText
+{
+public:
+    // With a pool, equal texts are shared.
+    static QString of(double v, TextPool *pool = nullptr);
+    // The text into `text` (32 chars), its length; 0 when only QString::number can tell.
+    static int toChars(double v, char *text);
+
+    // True when |v| lies exactly halfway between two neighbouring 6-significant-digit decimals.
+    static bool isTie(double v);
+};
