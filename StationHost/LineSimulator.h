@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Tolerance.h"
+
 #include <McuEvent.h>
 #include <ProductProcessData.h>
 
@@ -54,7 +56,8 @@ public:
     bool isRunning() const { return m_timer.isActive(); }
     const ProductSummary &lastProduct() const { return m_last; }
 
-    static bool within(double value, const Tolerance &tol) { return value >= tol.low && tol.up >= value; }
+    // Judged as the panel judges: both limits inclusive, NaN never within.
+    static bool within(double value, const Tolerance &tol) { return ::Tolerance { tol.low, tol.up }.accepts(value); }
 
     static constexpr double kMinRate = 0.01;
     static constexpr double kMaxRate = 1000.0;
