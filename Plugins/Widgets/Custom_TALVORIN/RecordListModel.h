@@ -27,7 +27,7 @@ public:
             return;
         const int first = m_datas.size();
         beginInsertRows(QModelIndex(), first, first + datas.size() - 1);
-        m_datas.reserve(first + datas.size());
+        // No reserve: an exact one per batch would move every row on every batch.
         for (const auto &record : datas)
             m_datas.append(record);
         endInsertRows();
