@@ -3,6 +3,7 @@
 #include "ApeInfo.h"
 #include "HoleInfo.h"
 #include "ProductInfo.h"
+#include "ReportWorkbookWriter.h"
 
 #include <QDialog>
 #include <QList>
@@ -55,6 +56,7 @@ private:
     void updatePieChart();
     void updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
                         const QList<std::shared_ptr<tlv::ApeInfo>> &findings);
+    ReportWorkbookWriter::Products exportList() const;
     void releaseRecords();
 
     Ui::ReportTableClass *ui;
