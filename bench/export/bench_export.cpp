@@ -191,7 +191,6 @@ int child(const QString &mode, int count, const QString &out)
     return ok ? 0 : 1;
 }
 
-#ifdef TLV_BENCH_DIALOG
 // Runs the event loop until done() holds; gives the seconds taken and the longest gap between
 // two turns of the loop (a stalled window) in milliseconds.
 std::pair<double, double> runUntil(const std::function<bool()> &done, const std::function<void()> &start = {})
@@ -214,8 +213,13 @@ std::pair<double, double> runUntil(const std::function<bool()> &done, const std:
     return {timer.nsecsElapsed() / 1e9, longest};
 }
 
-int scale(const QString &dbPath, const QString &out)
+int scale(int argc, char **argv)
 {
+#ifdef TLV_BENCH_DIALOG
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString dbPath = QString::fromLocal8Bit(argv[2]);
+    const QString out = QString::fromLocal8Bit(argv[3]);
     const long atStart = statusKb("VmRSS:");
     ReportTable dialog(dbPath);
     dialog.resize(1600, 900);
@@ -263,8 +267,12 @@ int scale(const QString &dbPath, const QString &out)
                 exporting.first, exporting.second, progressShown ? "yes" : "no", QFile::exists(out) ? "yes" : "NO",
                 (statusKb("VmHWM:") - before) / 1024.0);
     return QFile::exists(out) ? 0 : 1;
-}
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return 2;
 #endif
+}
 
 struct Result
 {
@@ -338,17 +346,13 @@ void print(const char *name, const Result &r, const Result &plain, const Result 
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && qstrcmp(argv[1], "--scale") == 0)
+        return scale(argc, argv);
     if (argc == 5 && qstrcmp(argv[1], "--child") == 0) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         return child(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(), QString::fromLocal8Bit(argv[4]));
     }
-#ifdef TLV_BENCH_DIALOG
-    if (argc == 4 && qstrcmp(argv[1], "--scale") == 0) {
-        QApplication app(argc, argv);
-        return scale(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-    }
-#endif
     QCoreApplication app(argc, argv);
     if (argc == 4 && qstrcmp(argv[1], "--cells") == 0) {
         writeCells(QString::fromLocal8Bit(argv[3]), makeProducts(QByteArray(argv[2]).toInt()));
