@@ -9,8 +9,7 @@
 
 // A read-only, flat table of shared records, one row each, with as many columns as header
 // labels. The records are shared, never copied or changed. Subclasses give the cells.
-template <typename Record>
-class RecordListModel : public QAbstractTableModel
+template <typename Record> class RecordListModel : public QAbstractTableModel
 {
 public:
     explicit RecordListModel(QObject *parent = nullptr)
@@ -50,7 +49,8 @@ public:
     // Horizontal labels only; rows have no header here.
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override
     {
-        if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= m_headers.size())
+        if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0
+            || section >= m_headers.size())
             return QVariant();
         return m_headers.at(section);
     }

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <memory>
 
-ReportExport::Outcome ReportExport::write(const QString &fileName, const ReportWorkbookWriter::Products &products,
-                                          const Progress &progress)
+ReportExport::Outcome ReportExport::write(
+    const QString &fileName, const ReportWorkbookWriter::Products &products, const Progress &progress)
 {
     int done = 0;
     bool cancelled = false;
@@ -21,16 +21,19 @@ ReportExport::Outcome ReportExport::write(const QString &fileName, const ReportW
         return !cancelled;
     });
     if (cancelled) {
-        qInfo().noquote() << QStringLiteral("Export to %1 cancelled after %2 of %3 products; no file was written")
-                                 .arg(fileName).arg(done).arg(products.size());
+        qInfo().noquote() << QStringLiteral(
+            "Export to %1 cancelled after %2 of %3 products; no file was written")
+                                 .arg(fileName)
+                                 .arg(done)
+                                 .arg(products.size());
         return Outcome::Cancelled;
     }
     // The workbook has logged why it could not be saved.
     return saved ? Outcome::Saved : Outcome::Failed;
 }
 
-ReportExport::Outcome ReportExport::run(const QString &fileName, const ReportWorkbookWriter::Products &products,
-                                        const Progress &progress)
+ReportExport::Outcome ReportExport::run(
+    const QString &fileName, const ReportWorkbookWriter::Products &products, const Progress &progress)
 {
     const Outcome outcome = write(fileName, products, progress);
     if (outcome == Outcome::Saved)
@@ -38,13 +41,12 @@ ReportExport::Outcome ReportExport::run(const QString &fileName, const ReportWor
     return outcome;
 }
 
-ReportExport::Outcome ReportExport::runInBackground(const QString &fileName,
-                                                    const ReportWorkbookWriter::Products &products,
-                                                    const Progress &tick)
+ReportExport::Outcome ReportExport::runInBackground(
+    const QString &fileName, const ReportWorkbookWriter::Products &products, const Progress &tick)
 {
     // The records are never changed once emitted, and products keeps them alive until the end.
-    std::atomic<int> done{0};
-    std::atomic<bool> stop{false};
+    std::atomic<int> done { 0 };
+    std::atomic<bool> stop { false };
     Outcome outcome = Outcome::Failed;
     std::unique_ptr<QThread> writer(QThread::create([&] {
         outcome = write(fileName, products, [&](int n) {

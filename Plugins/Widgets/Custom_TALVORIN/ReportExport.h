@@ -15,15 +15,15 @@ public:
 
     // Writes on the calling thread; progress is told how many products are done, false cancels.
     static Outcome run(const QString &fileName, const ReportWorkbookWriter::Products &products,
-                       const Progress &progress = {});
+        const Progress &progress = {});
     // Writes on a thread of its own while the calling thread runs a local event loop (timers and
     // painting, user input only through what tick does), calling tick with the products done
     // every 50 ms; false from tick cancels. Cancelling while the file is being saved does not
     // stop the save.
-    static Outcome runInBackground(const QString &fileName, const ReportWorkbookWriter::Products &products,
-                                   const Progress &tick);
+    static Outcome runInBackground(
+        const QString &fileName, const ReportWorkbookWriter::Products &products, const Progress &tick);
 
 private:
-    static Outcome write(const QString &fileName, const ReportWorkbookWriter::Products &products,
-                         const Progress &progress);
+    static Outcome write(
+        const QString &fileName, const ReportWorkbookWriter::Products &products, const Progress &progress);
 };
