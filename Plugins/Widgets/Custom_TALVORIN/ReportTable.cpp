@@ -320,9 +320,12 @@ void ReportTable::Slot_BtnExportClicked()
     progress.setCancelButtonText(QStringLiteral("取消"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(1000);
+    progress.setAutoReset(false); // stays up, full, while the file is saved
     progress.setRange(0, products.size());
     progress.setValue(0);
     ReportExport::runInBackground(fileName, products, [&progress](int done) {
+        if (done == progress.maximum())
+            progress.setLabelText(QStringLiteral("正在保存…"));
         progress.setValue(done);
         return !progress.wasCanceled();
     });

@@ -159,5 +159,7 @@ bool ReportWorkbookWriter::write(const QString &fileName, const Products &produc
         if (progress && ++done % ProgressInterval == 0 && !progress(done))
             return false;
     }
+    if (progress && done % ProgressInterval != 0 && !progress(done))
+        return false;
     return sheet.save();
 }

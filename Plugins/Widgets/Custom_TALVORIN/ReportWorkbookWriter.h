@@ -20,6 +20,7 @@ public:
     static constexpr int ProgressInterval = 256;
 
     // Null products are skipped without using a row. progress, when given, is called after every
-    // ProgressInterval products. Returns whether the file was saved; a stopped export saves nothing.
+    // ProgressInterval products and after the last, before the file is saved. Returns whether the
+    // file was saved; a stopped export saves nothing.
     static bool write(const QString &fileName, const Products &products, const Progress &progress = {});
 };
