@@ -168,7 +168,6 @@ private slots:
         QVERIFY(pieLabels(&dialog).isEmpty());
         QVERIFY(shown.expired());
         QTRY_COMPARE_WITH_TIMEOUT(total(&dialog), QStringLiteral("共3000条"), 20000);
-        QCOMPARE(products(&dialog)->rowCount(), 3000);
         QCOMPARE(products(&dialog)->index(2999, 0).data().toString(), kToday + QStringLiteral(" 08:00:00"));
         QCOMPARE(pieLabels(&dialog), (QStringList{"OK (75.00%)", "NG (25.00%)"}));
     }
@@ -189,8 +188,6 @@ private slots:
             << QStringLiteral("[%1,%2,%3]").arg(ape.arg("\"A\",\"B\"", "false"), ape.arg("\"B\"", "false"),
                                                 ape.arg("\"C\"", "true"))
             << QStringList{"A", "B", "尺寸NG"} << QList<double>{1, 2, 2} << 2.2 << QStringList{"0", "1", "2"};
-        QTest::newRow("one defect") << QStringLiteral("[%1]").arg(ng.arg(0)) << QString() << QStringList{"尺寸NG"}
-                                    << QList<double>{1} << 1.1 << QStringList{"0", "1"};
         QStringList five;
         for (int i = 0; i < 5; ++i)
             five << ng.arg(i);

@@ -6,6 +6,10 @@
 // bench_export --child ours|dialog N OUT.xlsx  one measured export, prints
 //                                              "wall_seconds cpu_seconds growth_kb records_kb"
 // bench_export --cells N CELLS.tsv               only the cells of the baselines
+// bench_export --scale TLV.db OUT.xlsx           the report dialog over a whole database: fill,
+//                                              scroll, click and export through the button, with
+//                                              memory per product and the longest GUI stall; the
+//                                              products should end before today (tlvgen --end)
 
 #include "FileReveal.h"
 #include "ProductInfo.h"
@@ -15,6 +19,13 @@
 #include "ProductDataGenerator.h"
 #include "ReportTable.h"
 #endif
+
+#include <QDateTimeEdit>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
 
 #include <QApplication>
 #include <QDateTime>
@@ -29,6 +40,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -141,11 +153,12 @@ int child(const QString &mode, int count, const QString &out)
     long before = 0;
     bool ok = false;
     if (mode == QLatin1String("ours")) {
+        const ReportWorkbookWriter::Products list = products.toVector();
         resetPeak();
         before = statusKb("VmRSS:");
         timer.start();
         cpu = cpuSeconds();
-        ok = ReportWorkbookWriter::write(out, products);
+        ok = ReportWorkbookWriter::write(out, list);
 #ifdef TLV_BENCH_DIALOG
     } else if (mode == QLatin1String("dialog")) {
         // The dialog queries its database when it opens; an empty table keeps that quiet.
@@ -177,6 +190,89 @@ int child(const QString &mode, int count, const QString &out)
     const double seconds = timer.nsecsElapsed() / 1e9;
     std::printf("%.6f %.6f %ld %ld\n", seconds, cpu, statusKb("VmHWM:") - before, records);
     return ok ? 0 : 1;
+}
+
+// Runs the event loop until done() holds; gives the seconds taken and the longest gap between
+// two turns of the loop (a stalled window) in milliseconds.
+std::pair<double, double> runUntil(const std::function<bool()> &done, const std::function<void()> &start = {})
+{
+    QElapsedTimer timer, sinceTick;
+    double longest = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.restart();
+    });
+    ticker.start(5);
+    timer.start();
+    sinceTick.start();
+    if (start)
+        QTimer::singleShot(0, start);
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    longest = std::max(longest, sinceTick.nsecsElapsed() / 1e6);
+    return {timer.nsecsElapsed() / 1e9, longest};
+}
+
+int scale(int argc, char **argv)
+{
+#ifdef TLV_BENCH_DIALOG
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString out = QString::fromLocal8Bit(argv[3]);
+    ReportTable dialog(QString::fromLocal8Bit(argv[2]));
+    auto *view = dialog.findChild<QTableView *>(QStringLiteral("tblWidProduct"));
+    auto *total = dialog.findChild<QLabel *>(QStringLiteral("lbTotal"));
+    total->clear();
+    dialog.resize(1600, 900);
+    dialog.show();
+    // Its own first query, of today, which should find nothing for the memory figure to hold.
+    runUntil([&] { return !total->text().isEmpty(); });
+    const long atStart = statusKb("VmRSS:");
+    dialog.findChild<QDateTimeEdit *>(QStringLiteral("dateTimeStart"))->setDateTime(QDate(2000, 1, 1).startOfDay());
+    total->clear();
+    const auto fill = runUntil([&] { return !total->text().isEmpty(); },
+                               [&] { dialog.findChild<QPushButton *>(QStringLiteral("btnFind"))->click(); });
+    const int rows = view->model()->rowCount();
+    const long loadedKb = statusKb("VmRSS:") - atStart;
+    std::printf("fill: %d products in %.2f s, longest stall %.0f ms; %.0f bytes RSS per product\n", rows,
+                fill.first, fill.second, loadedKb * 1024.0 / std::max(1, rows));
+    int step = 0;
+    const auto browse = runUntil([&] { return step > 20; }, [&] {
+        for (step = 0; step <= 20; ++step) {
+            const QModelIndex index = view->model()->index(rows / 20 * step - (step == 20), 1);
+            view->scrollTo(index);
+            emit view->clicked(index);
+            view->repaint();
+        }
+    });
+    std::printf("scroll and click 21 places: %.2f s\n", browse.first);
+    SaveFilePrompt::setOverride([&out](QWidget *, const QString &, const QString &) { return out; });
+    FileReveal::setLauncher([](const QString &, const QStringList &, const QString &) {});
+    QFile::remove(out);
+    bool progressShown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto *progress = dialog.findChild<QProgressDialog *>();
+        progressShown |= progress && progress->isVisible();
+    });
+    watch.start(100);
+    resetPeak();
+    const long before = statusKb("VmRSS:");
+    bool exported = false;
+    const auto exporting = runUntil([&] { return exported; }, [&] {
+        QMetaObject::invokeMethod(&dialog, "Slot_BtnExportClicked");
+        exported = true;
+    });
+    std::printf("export: %.2f s, longest stall %.0f ms, progress shown: %s, saved: %s, peak growth %.1f MB\n",
+                exporting.first, exporting.second, progressShown ? "yes" : "no", QFile::exists(out) ? "yes" : "NO",
+                (statusKb("VmHWM:") - before) / 1024.0);
+    return QFile::exists(out) ? 0 : 1;
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return 2;
+#endif
 }
 
 struct Result
@@ -251,6 +347,8 @@ void print(const char *name, const Result &r, const Result &plain, const Result 
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && qstrcmp(argv[1], "--scale") == 0)
+        return scale(argc, argv);
     if (argc == 5 && qstrcmp(argv[1], "--child") == 0) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);

@@ -24,16 +24,8 @@ int markedCount(int n)
     return 4;
 }
 
-} // namespace
-
-bool CurrentProductWorkbookWriter::write(const QString &fileName, const QList<HoleEntry> &holes,
-                                         const QStringList &valueLines)
+void writeHeader(XlsxWorkbook &book)
 {
-    using Style = XlsxWorkbook::Style;
-    XlsxWorkbook book(fileName);
-    if (!book.isValid())
-        return false;
-
     const QStringList headers = QStringLiteral("order,value,result,postion,,length,value")
                                     .split(QLatin1Char(','), Qt::KeepEmptyParts);
     for (int c = 0; c < headers.size(); ++c) {
@@ -42,8 +34,12 @@ bool CurrentProductWorkbookWriter::write(const QString &fileName, const QList<Ho
         else
             book.write(1, c + 1, headers.at(c));
     }
+}
 
-    // A NaN diameter has no rank; sorting it with the others would not even be well defined.
+// The diameters in ascending order, without NaN: a NaN diameter has no rank, and sorting it with
+// the others would not even be well defined.
+QVector<double> rankedDiameters(const QString &fileName, const QList<HoleEntry> &holes)
+{
     QVector<double> sorted;
     sorted.reserve(holes.size());
     for (const HoleEntry &hole : holes) {
@@ -51,15 +47,29 @@ bool CurrentProductWorkbookWriter::write(const QString &fileName, const QList<Ho
             sorted.append(hole.value);
     }
     std::sort(sorted.begin(), sorted.end());
-    const int n = sorted.size();
-    const int k = markedCount(n);
-    if (n < holes.size())
+    if (sorted.size() < holes.size())
         qCritical().noquote() << QStringLiteral("%1: %2 hole diameter(s) are NaN; they are ranked with neither the "
                                                 "smallest nor the largest")
-                                     .arg(fileName).arg(holes.size() - n);
+                                     .arg(fileName).arg(holes.size() - sorted.size());
+    return sorted;
+}
 
+void logLeftOut(const QString &fileName, int count, const char *what)
+{
     const int rowsForData = XlsxWorkbook::MaxRows - 1;
-    for (int i = 0; i < holes.size() && i < rowsForData; ++i) {
+    if (count > rowsForData)
+        qCritical().noquote() << QStringLiteral("%1: the sheet holds %2 rows; %3 %4 after the first %5 were left out")
+                                     .arg(fileName).arg(XlsxWorkbook::MaxRows).arg(count - rowsForData)
+                                     .arg(QLatin1String(what)).arg(rowsForData);
+}
+
+void writeHoles(XlsxWorkbook &book, const QString &fileName, const QList<HoleEntry> &holes)
+{
+    using Style = XlsxWorkbook::Style;
+    const QVector<double> sorted = rankedDiameters(fileName, holes);
+    const int n = sorted.size();
+    const int k = markedCount(n);
+    for (int i = 0; i < holes.size() && i < XlsxWorkbook::MaxRows - 1; ++i) {
         const HoleEntry &hole = holes.at(i);
         const int row = 2 + i;
         Style colour = Style::Centred;
@@ -73,22 +83,30 @@ bool CurrentProductWorkbookWriter::write(const QString &fileName, const QList<Ho
         book.write(row, 4, double(hole.position));
         book.write(row, 2, hole.value, colour);
     }
-    if (holes.size() > rowsForData)
-        qCritical().noquote() << QStringLiteral("%1: the sheet holds %2 rows; %3 hole(s) after the first %4 were "
-                                                "left out")
-                                     .arg(fileName).arg(XlsxWorkbook::MaxRows).arg(holes.size() - rowsForData)
-                                     .arg(rowsForData);
+    logLeftOut(fileName, holes.size(), "hole(s)");
+}
 
-    for (int i = 0; i < valueLines.size() && i < rowsForData; ++i) {
+void writeValueLines(XlsxWorkbook &book, const QString &fileName, const QStringList &valueLines)
+{
+    for (int i = 0; i < valueLines.size() && i < XlsxWorkbook::MaxRows - 1; ++i) {
         const QVector<QStringRef> parts = valueLines.at(i).splitRef(QLatin1Char(':'), Qt::KeepEmptyParts);
         book.write(2 + i, 6, parts.at(0).toString());
         if (parts.size() > 1)
             book.write(2 + i, 7, parts.at(1).toString());
     }
-    if (valueLines.size() > rowsForData)
-        qCritical().noquote() << QStringLiteral("%1: the sheet holds %2 rows; %3 size line(s) after the first %4 "
-                                                "were left out")
-                                     .arg(fileName).arg(XlsxWorkbook::MaxRows).arg(valueLines.size() - rowsForData)
-                                     .arg(rowsForData);
+    logLeftOut(fileName, valueLines.size(), "size line(s)");
+}
+
+} // namespace
+
+bool CurrentProductWorkbookWriter::write(const QString &fileName, const QList<HoleEntry> &holes,
+                                         const QStringList &valueLines)
+{
+    XlsxWorkbook book(fileName);
+    if (!book.isValid())
+        return false;
+    writeHeader(book);
+    writeHoles(book, fileName, holes);
+    writeValueLines(book, fileName, valueLines);
     return book.save();
 }

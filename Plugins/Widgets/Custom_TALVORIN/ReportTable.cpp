@@ -1,12 +1,11 @@
 #include "ReportTable.h"
 #include "ui_ReportTable.h"
 
-#include "FileReveal.h"
 #include "FindSequence.h"
 #include "QFrameHelper.h"
+#include "ReportExport.h"
 #include "ReportItemModel.h"
 #include "ReportTableModel.h"
-#include "ReportWorkbookWriter.h"
 #include "SaveFilePrompt.h"
 #include "TLVDatasWork.h"
 
@@ -19,6 +18,8 @@
 #include <QItemSelectionModel>
 #include <QMap>
 #include <QMouseEvent>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QSet>
 #include <QStringList>
 #include <QTime>
@@ -76,6 +77,84 @@ double tickInterval(int max)
     return step;
 }
 
+// A chart filling the host widget, drawn antialiased with the chart font.
+QChart *addChart(QWidget *host, const QString &title)
+{
+    auto *chart = new QChart();
+    chart->setTitle(title);
+    auto *view = new QChartView(chart);
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setFont(QFont(QStringLiteral("Arial"), 10));
+    auto *layout = new QHBoxLayout();
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(view);
+    host->setLayout(layout);
+    return chart;
+}
+
+void clearChart(QChart *chart)
+{
+    const QList<QAbstractSeries *> oldSeries = chart->series();
+    for (QAbstractSeries *series : oldSeries) {
+        chart->removeSeries(series);
+        delete series;
+    }
+    const QList<QAbstractAxis *> oldAxes = chart->axes(Qt::Horizontal | Qt::Vertical);
+    for (QAbstractAxis *axis : oldAxes) {
+        chart->removeAxis(axis);
+        delete axis;
+    }
+}
+
+// NG holes count as "尺寸NG"; each NG finding counts its defect names.
+QMap<QString, int> defectCounts(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
+                                const QList<std::shared_ptr<tlv::ApeInfo>> &findings)
+{
+    QMap<QString, int> counts;
+    for (const std::shared_ptr<tlv::HoleInfo> &hole : holes) {
+        if (hole && !hole->status)
+            ++counts[QStringLiteral("尺寸NG")];
+    }
+    for (const std::shared_ptr<tlv::ApeInfo> &finding : findings) {
+        if (!finding || finding->status)
+            continue;
+        for (const QString &name : finding->ngtypes)
+            ++counts[name];
+    }
+    return counts;
+}
+
+void addBarAxes(QChart *chart, QBarSeries *series, const QStringList &categories, int max)
+{
+    const QFont axisFont(QStringLiteral("Arial"), 10);
+
+    auto *axisX = new QBarCategoryAxis();
+    axisX->append(categories);
+    axisX->setTitleText(QStringLiteral("缺陷类型"));
+    axisX->setLabelsAngle(-45);
+    axisX->setTitleVisible(false);
+    axisX->setTitleFont(axisFont);
+    axisX->setLabelsFont(axisFont);
+
+    auto *axisY = new QValueAxis();
+    axisY->setTitleText(QStringLiteral("数量"));
+    axisY->setLabelFormat(QStringLiteral("%d"));
+    axisY->setTitleVisible(false);
+    axisY->setTitleFont(axisFont);
+    axisY->setLabelsFont(axisFont);
+    axisY->setRange(0.0, max + max * 0.1);
+    // Ticks between whole numbers would print "%d" labels that do not match their place.
+    axisY->setTickType(QValueAxis::TicksDynamic);
+    axisY->setTickAnchor(0.0);
+    axisY->setTickInterval(tickInterval(max));
+
+    chart->addAxis(axisX, Qt::AlignBottom);
+    chart->addAxis(axisY, Qt::AlignLeft);
+    series->attachAxis(axisX);
+    series->attachAxis(axisY);
+}
+
 } // namespace
 
 ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
@@ -108,8 +187,10 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     auto *worker = new TLVDatasWork(m_dbPath);
     worker->setFindSequence(m_findSequence);
     connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &TLVDatasWork::Signal_FindResult, this, &ReportTable::Slot_FindResult);
-    connect(this, &ReportTable::Signal_FindData, worker, &TLVDatasWork::Slot_FindData);
+    m_workerConnections = {
+        connect(worker, &TLVDatasWork::Signal_FindResult, this, &ReportTable::Slot_FindResult),
+        connect(this, &ReportTable::Signal_FindData, worker, &TLVDatasWork::Slot_FindData),
+    };
     worker->moveToThread(&m_thread);
     m_thread.start(QThread::InheritPriority);
 
@@ -122,8 +203,11 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
 
 ReportTable::~ReportTable()
 {
-    // A running query stops at its next row; the worker is then deleted on its own thread.
+    // A running query stops at its next row; the worker is then deleted on its own thread, with
+    // nothing left that ties it to this dialog.
     m_findSequence->cancelAll();
+    for (const QMetaObject::Connection &connection : m_workerConnections)
+        disconnect(connection);
     m_thread.requestInterruption();
     m_thread.exit(0);
     m_thread.wait();
@@ -156,31 +240,10 @@ void ReportTable::initView()
     ui->tblViewItemMore->horizontalHeader()->setDefaultSectionSize(100);
     ui->tblViewItemMore->horizontalHeader()->setStretchLastSection(true);
 
-    const QFont chartFont(QStringLiteral("Arial"), 10);
-
-    m_pieChart = new QChart();
-    m_pieChart->setTitle(QStringLiteral("检测结果分布"));
-    auto *pieView = new QChartView(m_pieChart);
-    pieView->setRenderHint(QPainter::Antialiasing);
-    pieView->setFont(chartFont);
-    auto *pieLayout = new QHBoxLayout();
-    pieLayout->setContentsMargins(0, 0, 0, 0);
-    pieLayout->setSpacing(0);
-    pieLayout->addWidget(pieView);
-    ui->widChart->setLayout(pieLayout);
-
-    m_barChart = new QChart();
-    m_barChart->setTitle(QStringLiteral("缺陷类型统计"));
+    m_pieChart = addChart(ui->widChart, QStringLiteral("检测结果分布"));
+    m_barChart = addChart(ui->widBarChart, QStringLiteral("缺陷类型统计"));
     m_barChart->setAnimationOptions(QChart::SeriesAnimations);
     m_barChart->setTheme(QChart::ChartThemeLight);
-    auto *barView = new QChartView(m_barChart);
-    barView->setRenderHint(QPainter::Antialiasing);
-    barView->setFont(chartFont);
-    auto *barLayout = new QHBoxLayout();
-    barLayout->setContentsMargins(0, 0, 0, 0);
-    barLayout->setSpacing(0);
-    barLayout->addWidget(barView);
-    ui->widBarChart->setLayout(barLayout);
 }
 
 void ReportTable::initConnect()
@@ -245,40 +308,55 @@ void ReportTable::Slot_TableViewItemClicked(QModelIndex index)
 
 void ReportTable::Slot_BtnExportClicked()
 {
-    QModelIndexList indexes;
-    if (QItemSelectionModel *selection = ui->tblWidProduct->selectionModel())
-        indexes = selection->selectedRows(0);
-    if (indexes.isEmpty()) {
-        const int rows = m_tableModel->rowCount(QModelIndex());
-        indexes.reserve(rows);
-        for (int row = 0; row < rows; ++row)
-            indexes.append(m_tableModel->index(row, 0));
-    }
-    if (indexes.isEmpty())
+    const ReportWorkbookWriter::Products products = exportList();
+    if (products.isEmpty())
         return;
-
     const QString fileName = SaveFilePrompt::getSaveFileName(this, tr("Save File"), tr("xlsx (*.xlsx)"));
     if (fileName.isEmpty())
         return;
 
-    QList<std::shared_ptr<tlv::ProductInfo>> products;
-    products.reserve(indexes.size());
-    for (const QModelIndex &index : qAsConst(indexes)) {
+    // Shown once the export takes longer than a second.
+    QProgressDialog progress(this);
+    auto *bar = new QProgressBar(&progress);
+    bar->setFormat(QStringLiteral("%v / %m"));
+    progress.setBar(bar);
+    progress.setWindowTitle(QStringLiteral("导出到表格"));
+    progress.setLabelText(QStringLiteral("正在导出…"));
+    progress.setCancelButtonText(QStringLiteral("取消"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(1000);
+    progress.setAutoReset(false); // stays up, full, while the file is saved
+    progress.setRange(0, products.size());
+    progress.setValue(0);
+    ReportExport::runInBackground(fileName, products, [&progress](int done) {
+        if (done == progress.maximum())
+            progress.setLabelText(QStringLiteral("正在保存…"));
+        progress.setValue(done);
+        return !progress.wasCanceled();
+    });
+}
+
+// The selected rows in the order the selection reports them, or else every row; the products
+// as they are now, so that rows arriving meanwhile do not change what is written.
+ReportWorkbookWriter::Products ReportTable::exportList() const
+{
+    QModelIndexList selected;
+    if (QItemSelectionModel *selection = ui->tblWidProduct->selectionModel())
+        selected = selection->selectedRows(0);
+    const int rows = selected.isEmpty() ? m_tableModel->rowCount(QModelIndex()) : selected.size();
+    ReportWorkbookWriter::Products products;
+    products.reserve(rows);
+    for (int i = 0; i < rows; ++i) {
+        const QModelIndex index = selected.isEmpty() ? m_tableModel->index(i, 0) : selected.at(i);
         if (std::shared_ptr<tlv::ProductInfo> product = m_tableModel->getProduct(index).lock())
             products.append(std::move(product));
     }
-
-    ReportWorkbookWriter::write(fileName, products);
-    FileReveal::reveal(fileName);
+    return products;
 }
 
 void ReportTable::updatePieChart()
 {
-    const QList<QAbstractSeries *> oldSeries = m_pieChart->series();
-    for (QAbstractSeries *series : oldSeries) {
-        m_pieChart->removeSeries(series);
-        delete series;
-    }
+    clearChart(m_pieChart);
     if (m_tableModel->rowCount(QModelIndex()) < 1)
         return;
 
@@ -308,28 +386,8 @@ void ReportTable::updatePieChart()
 void ReportTable::updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
                                  const QList<std::shared_ptr<tlv::ApeInfo>> &findings)
 {
-    const QList<QAbstractSeries *> oldSeries = m_barChart->series();
-    for (QAbstractSeries *series : oldSeries) {
-        m_barChart->removeSeries(series);
-        delete series;
-    }
-    const QList<QAbstractAxis *> oldAxes = m_barChart->axes(Qt::Horizontal | Qt::Vertical);
-    for (QAbstractAxis *axis : oldAxes) {
-        m_barChart->removeAxis(axis);
-        delete axis;
-    }
-
-    QMap<QString, int> counts;
-    for (const std::shared_ptr<tlv::HoleInfo> &hole : holes) {
-        if (hole && !hole->status)
-            ++counts[QStringLiteral("尺寸NG")];
-    }
-    for (const std::shared_ptr<tlv::ApeInfo> &finding : findings) {
-        if (!finding || finding->status)
-            continue;
-        for (const QString &name : finding->ngtypes)
-            ++counts[name];
-    }
+    clearChart(m_barChart);
+    const QMap<QString, int> counts = defectCounts(holes, findings);
     if (counts.isEmpty())
         return;
 
@@ -343,36 +401,9 @@ void ReportTable::updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &ho
         set->append(double(it.value()));
         max = qMax(max, it.value());
     }
-    const QStringList categories = categoryNames(counts.keys());
     series->append(set);
     set->setColor(QColor(70, 130, 180, 255));
-
-    const QFont axisFont(QStringLiteral("Arial"), 10);
-
-    auto *axisX = new QBarCategoryAxis();
-    axisX->append(categories);
-    axisX->setTitleText(QStringLiteral("缺陷类型"));
-    axisX->setLabelsAngle(-45);
-    axisX->setTitleVisible(false);
-    axisX->setTitleFont(axisFont);
-    axisX->setLabelsFont(axisFont);
-
-    auto *axisY = new QValueAxis();
-    axisY->setTitleText(QStringLiteral("数量"));
-    axisY->setLabelFormat(QStringLiteral("%d"));
-    axisY->setTitleVisible(false);
-    axisY->setTitleFont(axisFont);
-    axisY->setLabelsFont(axisFont);
-    axisY->setRange(0.0, max + max * 0.1);
-    // Ticks between whole numbers would print "%d" labels that do not match their place.
-    axisY->setTickType(QValueAxis::TicksDynamic);
-    axisY->setTickAnchor(0.0);
-    axisY->setTickInterval(tickInterval(max));
-
-    m_barChart->addAxis(axisX, Qt::AlignBottom);
-    m_barChart->addAxis(axisY, Qt::AlignLeft);
-    series->attachAxis(axisX);
-    series->attachAxis(axisY);
+    addBarAxes(m_barChart, series, categoryNames(counts.keys()), max);
 }
 
 void ReportTable::mousePressEvent(QMouseEvent *event)

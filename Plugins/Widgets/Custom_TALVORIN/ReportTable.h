@@ -3,6 +3,7 @@
 #include "ApeInfo.h"
 #include "HoleInfo.h"
 #include "ProductInfo.h"
+#include "ReportWorkbookWriter.h"
 
 #include <QDialog>
 #include <QList>
@@ -10,6 +11,7 @@
 #include <QPoint>
 #include <QString>
 #include <QThread>
+#include <QVector>
 
 #include <memory>
 
@@ -55,6 +57,7 @@ private:
     void updatePieChart();
     void updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
                         const QList<std::shared_ptr<tlv::ApeInfo>> &findings);
+    ReportWorkbookWriter::Products exportList() const;
     void releaseRecords();
 
     Ui::ReportTableClass *ui;
@@ -62,6 +65,7 @@ private:
     bool m_dragging;
     QString m_dbPath;
     QThread m_thread;
+    QVector<QMetaObject::Connection> m_workerConnections;
     ReportTableModel *m_tableModel;
     ReportItemModel *m_itemModel;
     QtCharts::QChart *m_pieChart;

@@ -1,58 +1,21 @@
 #include "ReportTableModel.h"
 
+#include "ProductStatus.h"
+
 #include <QBrush>
 
-namespace {
-
-constexpr int kStatusOk = 3;
-
-} // namespace
-
 ReportTableModel::ReportTableModel(QObject *parent)
-    : QAbstractTableModel(parent)
+    : RecordListModel(parent)
 {
-}
-
-void ReportTableModel::setHeaders(const QStringList &headers)
-{
-    m_headers = headers;
-}
-
-void ReportTableModel::appendDatas(const QList<std::shared_ptr<tlv::ProductInfo>> &datas)
-{
-    if (datas.isEmpty())
-        return;
-    const int first = m_datas.size();
-    beginInsertRows(QModelIndex(), first, first + datas.size() - 1);
-    m_datas.reserve(first + datas.size());
-    for (const auto &product : datas)
-        m_datas.append(product);
-    endInsertRows();
-}
-
-void ReportTableModel::clearDatas()
-{
-    beginResetModel();
-    m_datas.clear();
-    endResetModel();
-}
-
-int ReportTableModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : m_datas.size();
-}
-
-int ReportTableModel::columnCount(const QModelIndex &) const
-{
-    return m_headers.size();
 }
 
 QVariant ReportTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= m_datas.size())
+    const auto *record = recordAt(index);
+    if (!record)
         return QVariant();
-    const tlv::ProductInfo &product = *m_datas.at(index.row());
-    const bool ok = product.status == kStatusOk;
+    const tlv::ProductInfo &product = **record;
+    const bool ok = ProductStatus::isOk(product.status);
 
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
@@ -65,16 +28,7 @@ QVariant ReportTableModel::data(const QModelIndex &index, int role) const
         case 3:
             return ok ? QStringLiteral("OK") : QStringLiteral("NG");
         case 4:
-            switch (product.status) {
-            case 0:
-                return QStringLiteral("尺寸NG，外观NG");
-            case 1:
-                return QStringLiteral("外观NG");
-            case 2:
-                return QStringLiteral("尺寸NG");
-            default:
-                return QString();
-            }
+            return ProductStatus::text(product.status, QChar(u'，'));
         default:
             return QVariant();
         }
@@ -89,28 +43,25 @@ QVariant ReportTableModel::data(const QModelIndex &index, int role) const
 
 QVariant ReportTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    if (orientation == Qt::Horizontal)
-        return (section >= 0 && section < m_headers.size()) ? QVariant(m_headers.at(section)) : QVariant();
-    return section + 1;
+    if (role == Qt::DisplayRole && orientation == Qt::Vertical)
+        return section + 1;
+    return RecordListModel::headerData(section, orientation, role);
 }
 
 std::weak_ptr<tlv::ProductInfo> ReportTableModel::getProduct(const QModelIndex &index) const
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= m_datas.size())
-        return std::weak_ptr<tlv::ProductInfo>();
-    return m_datas.at(index.row());
+    const auto *record = recordAt(index);
+    return record ? std::weak_ptr<tlv::ProductInfo>(*record) : std::weak_ptr<tlv::ProductInfo>();
 }
 
 float ReportTableModel::getOkRate() const
 {
-    if (m_datas.isEmpty())
+    if (records().isEmpty())
         return 0.0f;
     int okCount = 0;
-    for (const auto &product : m_datas) {
-        if (product->status == kStatusOk)
+    for (const auto &product : records()) {
+        if (ProductStatus::isOk(product->status))
             ++okCount;
     }
-    return float(okCount) / float(m_datas.size()) * 100.0f;
+    return float(okCount) / float(records().size()) * 100.0f;
 }

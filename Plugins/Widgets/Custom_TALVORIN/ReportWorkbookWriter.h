@@ -2,9 +2,10 @@
 
 #include "ProductInfo.h"
 
-#include <QList>
 #include <QString>
+#include <QVector>
 
+#include <functional>
 #include <memory>
 
 // Writes the report's products to an xlsx workbook: one header row, then one row per product
@@ -13,6 +14,13 @@
 class ReportWorkbookWriter
 {
 public:
-    // Null products are skipped without using a row. Returns whether the file was saved.
-    static bool write(const QString &fileName, const QList<std::shared_ptr<tlv::ProductInfo>> &products);
+    using Products = QVector<std::shared_ptr<tlv::ProductInfo>>;
+    // Told how many of the products are done; false stops the export.
+    using Progress = std::function<bool(int written)>;
+    static constexpr int ProgressInterval = 256;
+
+    // Null products are skipped without using a row. progress, when given, is called after every
+    // ProgressInterval products and after the last, before the file is saved. Returns whether the
+    // file was saved; a stopped export saves nothing.
+    static bool write(const QString &fileName, const Products &products, const Progress &progress = {});
 };

@@ -6,7 +6,13 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -61,11 +67,12 @@ QString escapeOf(ushort u)
 
 XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
     : m_fileName(fileName)
+    , m_partName(fileName + QStringLiteral(".part"))
 {
 #ifdef Q_OS_WIN
-    const QByteArray name = fileName.toUtf8();
+    const QByteArray name = m_partName.toUtf8();
 #else
-    const QByteArray name = QFile::encodeName(fileName);
+    const QByteArray name = QFile::encodeName(m_partName);
 #endif
     // tmpfile() writes to the drive root on Windows, which users usually may not.
     QByteArray tmpDir = QFile::encodeName(QDir::toNativeSeparators(QDir::tempPath()));
@@ -300,9 +307,30 @@ bool XlsxWorkbook::save()
     m_book = nullptr;
     m_sheet = nullptr;
     if (error != LXW_NO_ERROR) {
+        QFile::remove(m_partName);
         qCritical().noquote() << QStringLiteral("Cannot save the workbook %1: %2")
                                      .arg(m_fileName, QString::fromUtf8(lxw_strerror(error)));
         return false;
     }
-    return true;
+    return putInPlace();
+}
+
+bool XlsxWorkbook::putInPlace()
+{
+    // One rename that replaces the target, so that it is never missing or half written.
+#ifdef Q_OS_WIN
+    const bool moved = MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_partName).utf16()),
+                                   reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_fileName).utf16()),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    const QString reason = moved ? QString() : qt_error_string(int(GetLastError()));
+#else
+    const bool moved = std::rename(QFile::encodeName(m_partName).constData(),
+                                   QFile::encodeName(m_fileName).constData()) == 0;
+    const QString reason = moved ? QString() : qt_error_string(errno);
+#endif
+    if (moved)
+        return true;
+    QFile::remove(m_partName);
+    qCritical().noquote() << QStringLiteral("Cannot save the workbook %1: %2").arg(m_fileName, reason);
+    return false;
 }

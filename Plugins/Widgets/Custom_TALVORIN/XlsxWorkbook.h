@@ -15,6 +15,9 @@ struct lxw_format;
 // original text. Numbers that are not finite become text. What was changed is logged once, on
 // save.
 //
+// The workbook is written beside the target as name.part and takes the target's place only once
+// it is complete: a cancelled (never saved) or failed save leaves the target as it was.
+//
 // In constant-memory mode each row goes to disk as soon as a later row is written, so memory
 // stays flat however long the sheet gets; rows must then be written in ascending order.
 class XlsxWorkbook
@@ -43,7 +46,8 @@ public:
     // Merges the range; the top-left cell gets text, the other cells are blank.
     bool mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
                     Style style = Style::Default);
-    // Writes the file and releases the workbook; later calls do nothing and return false.
+    // Writes the file, puts it in place and releases the workbook; later calls do nothing and
+    // return false. Failures are logged with the file name and the reason.
     bool save();
 
 private:
@@ -52,8 +56,10 @@ private:
     bool checkCell(int row, int column, const char *what) const;
     QByteArray cellText(const QString &text, int row, int column);
     void logChanges() const;
+    bool putInPlace();
 
     QString m_fileName;
+    QString m_partName;
     lxw_workbook *m_book = nullptr;
     lxw_worksheet *m_sheet = nullptr;
     lxw_format *m_formats[5] = {};
