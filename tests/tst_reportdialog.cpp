@@ -2,6 +2,7 @@
 // and what a closed or deleted report keeps.
 
 #include "FileReveal.h"
+#include "ProductStore.h"
 #include "ReportTable.h"
 #include "ReportTableModel.h"
 #include "SaveFilePrompt.h"
@@ -50,9 +51,8 @@ bool seed(const QString &path, int count, QString uptime, int ngEvery = 0,
         db.setDatabaseName(path);
         QSqlQuery q(db);
         ok = db.open() && db.transaction()
-             && q.exec(QStringLiteral("create table if not exists product_data_new (id integer primary key "
-                                      "autoincrement not null,uptime text, pid integer, barcode text,psize text,"
-                                      "diameter text,appearance text, status integer)"))
+             && (db.tables().contains(QStringLiteral("product_data_new"))
+                 || q.exec(QLatin1String(ProductStore::createTableSql)))
              && q.prepare(QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
                                          "appearance, status) values (?, ?, 'M1,W1', 'L:12.5', ?, ?, ?)"));
         for (int i = 0; ok && i < count; ++i) {

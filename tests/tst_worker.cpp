@@ -1,6 +1,7 @@
 // TLVDatasWork on a real QThread against real SQLite files.
 
 #include "FindSequence.h"
+#include "ProductStore.h"
 #include "TLVDatasWork.h"
 
 #include <QMutex>
@@ -53,9 +54,7 @@ bool seed(const QString &path, const QList<Row> &rows)
         db.setDatabaseName(path);
         QSqlQuery q(db);
         ok = db.open() && db.transaction()
-             && q.exec(QStringLiteral("create table product_data_new (id integer primary key autoincrement not null,"
-                                      "uptime text, pid integer, barcode text,psize text,diameter text,appearance "
-                                      "text, status integer)"))
+             && q.exec(QLatin1String(ProductStore::createTableSql))
              && q.prepare(QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
                                          "appearance, status) values (?, ?, ?, 'L:1', ?, ?, ?)"));
         for (int i = 0; ok && i < rows.size(); ++i) {
