@@ -223,6 +223,38 @@ sqlite3 *nativeHandle(const QSqlDatabase &db)
 }
 #endif
 
+// Runs the statement and hands its rows out in batches; a statement that does not execute is
+// logged and delivers nothing.
+template <typename Proceed, typename Emit>
+void deliverQuery(QSqlDatabase &db, const QString &sql, Proceed proceed, Emit emitBatch)
+{
+#ifdef TLV_SQLITE_NATIVE
+    if (sqlite3 *handle = nativeHandle(db)) {
+        const QByteArray statement = sql.toUtf8();
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(handle, statement.constData(), statement.size() + 1, &stmt, nullptr) != SQLITE_OK) {
+            // The same text as Qt's driver gives for a statement that does not execute.
+            qCritical() << "product_data_new 数据库语句执行失败!"
+                        << QStringLiteral("%1 Unable to execute statement").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+            sqlite3_finalize(stmt);
+            return;
+        }
+        NativeRows rows(stmt);
+        deliverRows(rows, proceed, emitBatch);
+        return;
+    }
+#endif
+    QSqlQuery query(db);
+    // Forward only: the driver keeps no copy of the rows already read.
+    query.setForwardOnly(true);
+    if (!query.exec(sql)) {
+        qCritical() << "product_data_new 数据库语句执行失败!" << query.lastError().text();
+        return;
+    }
+    QtRows rows(query);
+    deliverRows(rows, proceed, emitBatch);
+}
+
 } // namespace
 
 TLVDatasWork::TLVDatasWork(const QString &dbPath, QObject *parent)
@@ -288,40 +320,7 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
         return true;
     };
 
-#ifdef TLV_SQLITE_NATIVE
-    if (sqlite3 *handle = nativeHandle(m_db)) {
-        const QByteArray statement = sql.toUtf8();
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(handle, statement.constData(), statement.size() + 1, &stmt, nullptr) != SQLITE_OK) {
-            // The same text as Qt's driver gives for a statement that does not execute.
-            qCritical() << "product_data_new 数据库语句执行失败!"
-                        << QStringLiteral("%1 Unable to execute statement").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
-            sqlite3_finalize(stmt);
-            m_db.close();
-            return;
-        }
-        {
-            NativeRows rows(stmt);
-            deliverRows(rows, proceed, emitBatch);
-        }
-        m_db.close();
-        return;
-    }
-#endif
-
-    {
-        QSqlQuery query(m_db);
-        // Forward only: the driver keeps no copy of the rows already read.
-        query.setForwardOnly(true);
-        if (!query.exec(sql)) {
-            qCritical() << "product_data_new 数据库语句执行失败!" << query.lastError().text();
-            query.finish();
-            m_db.close();
-            return;
-        }
-        QtRows rows(query);
-        deliverRows(rows, proceed, emitBatch);
-    }
+    deliverQuery(m_db, sql, proceed, emitBatch);
     m_db.close();
 }
 
