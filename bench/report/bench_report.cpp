@@ -61,7 +61,7 @@ int g_holes = 8;
 
 double threadCpuMs()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
@@ -114,7 +114,8 @@ private:
 // One day of products as the panel stores them, and how many of them the report's range holds.
 int seedDay(const QString &dbPath, int products, const QDate &day)
 {
-    if (!ProductDataGenerator::generate(dbPath, products, 1, QDateTime(day, QTime(23, 59, 59)), g_holes, 20240506u))
+    if (!ProductDataGenerator::generate(
+            dbPath, products, 1, QDateTime(day, QTime(23, 59, 59)), g_holes, 20240506u))
         return -1;
     const QString name = QStringLiteral("bench_count");
     int count = -1;
@@ -123,8 +124,11 @@ int seedDay(const QString &dbPath, int products, const QDate &day)
         db.setDatabaseName(dbPath);
         QSqlQuery q(db);
         const QString d = day.toString(QStringLiteral("yyyy-MM-dd"));
-        if (db.open() && q.exec(QStringLiteral("select count(*) from product_data_new where uptime BETWEEN '%1 00:00:00' "
-                                               "AND '%1 23:59:59'").arg(d))
+        if (db.open()
+            && q.exec(
+                QStringLiteral("select count(*) from product_data_new where uptime BETWEEN '%1 00:00:00' "
+                               "AND '%1 23:59:59'")
+                    .arg(d))
             && q.next())
             count = q.value(0).toInt();
     }
@@ -147,11 +151,16 @@ public:
             return {};
         const tlv::ProductInfo &p = *m_rows.at(index.row());
         switch (index.column()) {
-        case 0: return p.uptime;
-        case 1: return p.barcode;
-        case 2: return p.psize;
-        case 3: return p.status == 3 ? QStringLiteral("OK") : QStringLiteral("NG");
-        default: return p.status;
+        case 0:
+            return p.uptime;
+        case 1:
+            return p.barcode;
+        case 2:
+            return p.psize;
+        case 3:
+            return p.status == 3 ? QStringLiteral("OK") : QStringLiteral("NG");
+        default:
+            return p.status;
         }
     }
     void append(const ProductList &batch)
@@ -185,8 +194,8 @@ struct Run
 
 // Runs the event loop until done() holds, with a 5 ms timer that records how late it fires.
 // firstRows()/finished() are polled on each tick and on every batch.
-void spin(QElapsedTimer &clock, Run &run, const std::function<bool()> &firstRows, const std::function<bool()> &done,
-          int timeoutMs)
+void spin(QElapsedTimer &clock, Run &run, const std::function<bool()> &firstRows,
+    const std::function<bool()> &done, int timeoutMs)
 {
     QEventLoop loop;
     QTimer tick;
@@ -237,15 +246,16 @@ Run runBare(const QString &dbPath, const QString &day)
     auto *worker = new TLVDatasWork(dbPath);
     QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     bool completed = false;
-    QObject::connect(worker, &TLVDatasWork::Signal_FindResult, &view, [&](bool bCompleted, ProductList batch) {
-        model.append(batch);
-        completed = completed || bCompleted;
-    });
+    QObject::connect(
+        worker, &TLVDatasWork::Signal_FindResult, &view, [&](bool bCompleted, ProductList batch) {
+            model.append(batch);
+            completed = completed || bCompleted;
+        });
     worker->moveToThread(&thread);
     thread.start();
     QMetaObject::invokeMethod(worker, "Slot_FindData", Qt::QueuedConnection,
-                              Q_ARG(QString, day + QStringLiteral(" 00:00:00")),
-                              Q_ARG(QString, day + QStringLiteral(" 23:59:59")), Q_ARG(QString, QString()));
+        Q_ARG(QString, day + QStringLiteral(" 00:00:00")), Q_ARG(QString, day + QStringLiteral(" 23:59:59")),
+        Q_ARG(QString, QString()));
     view.show();
 
     spin(
@@ -270,7 +280,8 @@ Run runDialog(const QString &dbPath, int expected)
     auto *total = dialog.findChild<QLabel *>(QStringLiteral("lbTotal"));
     const QString finalText = QStringLiteral("共%1条").arg(expected);
     spin(
-        clock, run, [&] { return model->rowCount() > 0; }, [&] { return total->text() == finalText; }, 120000);
+        clock, run, [&] { return model->rowCount() > 0; }, [&] { return total->text() == finalText; },
+        120000);
     run.rows = model->rowCount();
 
     // The next find empties the loaded day in one go, inside the click.
@@ -319,13 +330,14 @@ void closeAndRelease(const QString &dbPath, int expected)
     QCoreApplication::processEvents();
     settle();
     const long closed = rssKiB();
-    std::printf("\nRSS before opening %ld KiB, loaded %ld KiB (+%.1f MB), after close %ld KiB (%+.1f MB; target "
-                "within 20 MB)  %s\n",
-                before, loaded, (loaded - before) / 1024.0, closed, (closed - before) / 1024.0,
-                closed - before < 20 * 1024 ? "OK" : "MISSED");
+    std::printf(
+        "\nRSS before opening %ld KiB, loaded %ld KiB (+%.1f MB), after close %ld KiB (%+.1f MB; target "
+        "within 20 MB)  %s\n",
+        before, loaded, (loaded - before) / 1024.0, closed, (closed - before) / 1024.0,
+        closed - before < 20 * 1024 ? "OK" : "MISSED");
     dialog.reset();
 
-    for (const bool deleteOnly : {false, true}) {
+    for (const bool deleteOnly : { false, true }) {
         dialog = std::make_unique<ReportTable>(dbPath);
         QAbstractItemModel *model = dialog->findChild<QTableView *>(QStringLiteral("tblWidProduct"))->model();
         while (model->rowCount() == 0)
@@ -338,8 +350,8 @@ void closeAndRelease(const QString &dbPath, int expected)
         dialog.reset();
         const double ms = clock.nsecsElapsed() / 1e6;
         std::printf("%s with %d of %d rows loaded: %.1f ms (target < 100 ms)  %s\n",
-                    deleteOnly ? "deleted during a query" : "closed and deleted during a query", rowsAtClose,
-                    expected, ms, ms < 100.0 ? "OK" : "MISSED");
+            deleteOnly ? "deleted during a query" : "closed and deleted during a query", rowsAtClose,
+            expected, ms, ms < 100.0 ? "OK" : "MISSED");
         settle();
     }
 }
@@ -366,8 +378,11 @@ double shellMs(const QString &dbPath, const QString &day)
     process.setStandardOutputFile(QProcess::nullDevice());
     QElapsedTimer timer;
     timer.start();
-    process.start(sqlite3, {dbPath, QStringLiteral("select * from product_data_new where uptime BETWEEN '%1 00:00:00' "
-                                                   "AND '%1 23:59:59'").arg(day)});
+    process.start(sqlite3,
+        { dbPath,
+            QStringLiteral("select * from product_data_new where uptime BETWEEN '%1 00:00:00' "
+                           "AND '%1 23:59:59'")
+                .arg(day) });
     if (!process.waitForFinished(-1) || process.exitCode() != 0)
         return -1;
     return timer.nsecsElapsed() / 1e6;
@@ -394,7 +409,7 @@ public:
     }
 
 private:
-    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_stop { false };
     std::vector<std::thread> m_threads;
 };
 
@@ -402,6 +417,79 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Seeds the day's products and prints how long that took; gives how many fall on today, or -1.
+int generate(const QString &dbPath, int products, const QDate &today)
+{
+    QElapsedTimer seedClock;
+    seedClock.start();
+    const int found = seedDay(dbPath, products, today);
+    if (found < 0) {
+        std::fprintf(stderr, "could not generate the products\n");
+        return -1;
+    }
+    std::printf("generated %d products with %d holes each in %.1f s; %d of them today\n", products, g_holes,
+        seedClock.elapsed() / 1000.0, found);
+    return found;
+}
+
+void printRound(int r, const Run &bare, const Run &dlg, double shellMs, int found)
+{
+    std::printf("round %d  sqlite3 shell, same SELECT > /dev/null: %.1f ms\n", r + 1, shellMs);
+    for (const auto &[name, run] : { std::make_pair("bare:  ", &bare), std::make_pair("dialog:", &dlg) }) {
+        std::printf("round %d  %s first rows %7.1f ms  final %7.1f ms  worst stall %5.1f ms (at %.0f ms)  "
+                    "longest event %5.1f ms cpu (type %s)  gui cpu %6.1f ms  rows %d\n",
+            r + 1, name, run->firstRowsMs, run->finalMs, run->worstStallMs, run->worstStallAtMs,
+            run->worstEventMs, qPrintable(run->worstEvent), run->guiCpuMs, run->rows);
+    }
+    std::printf("round %d  dialog: constructor %.1f ms, show %.1f ms; a find over the %d loaded rows clears "
+                "them in %.1f ms\n",
+        r + 1, dlg.constructMs, dlg.showMs, dlg.rows, dlg.clearMs);
+    if (dlg.finalMs < 0 || dlg.rows != found)
+        std::printf("  dialog did not reach the final total\n");
+}
+
+// The figures of every round, bare and dialog side by side.
+struct Rounds
+{
+    std::vector<double> bareFinal, bareStall, dlgFinal, dlgStall, dlgFirst, bareFirst, bareEvent, dlgEvent,
+        shell;
+
+    void add(const Run &bare, const Run &dlg)
+    {
+        bareFinal.push_back(bare.finalMs);
+        bareStall.push_back(bare.worstStallMs);
+        bareFirst.push_back(bare.firstRowsMs);
+        dlgFinal.push_back(dlg.finalMs);
+        dlgStall.push_back(dlg.worstStallMs);
+        dlgFirst.push_back(dlg.firstRowsMs);
+        bareEvent.push_back(bare.worstEventMs);
+        dlgEvent.push_back(dlg.worstEventMs);
+    }
+};
+
+void printSummary(const Rounds &r, bool loaded)
+{
+    const double ratio = median(r.dlgFinal) / median(r.bareFinal);
+    const double stall = *std::max_element(r.dlgStall.begin(), r.dlgStall.end());
+    std::printf("\nmedian  bare:   first rows %.1f ms, final %.1f ms, worst stall %.1f ms\n",
+        median(r.bareFirst), median(r.bareFinal), median(r.bareStall));
+    std::printf("median  dialog: first rows %.1f ms, final %.1f ms, worst stall %.1f ms\n",
+        median(r.dlgFirst), median(r.dlgFinal), median(r.dlgStall));
+    std::printf("final total vs bare: %.2fx (target <= 1.50x)  %s\n", ratio, ratio <= 1.5 ? "OK" : "MISSED");
+    const double shellRatio = median(r.dlgFinal) / median(r.shell);
+    const double shellTarget = loaded ? 10.0 : 5.0;
+    std::printf("final total vs sqlite3 shell (%.1f ms): %.2fx (target <= %.0fx%s)  %s\n", median(r.shell),
+        shellRatio, shellTarget, loaded ? ", loaded" : ", stretch 4x",
+        shellRatio <= shellTarget ? "OK" : "MISSED");
+    const double event = *std::max_element(r.dlgEvent.begin(), r.dlgEvent.end());
+    std::printf("worst GUI stall (wall clock): %.1f ms = %.2f of the 50 ms target  %s  (bare: %.1f ms)\n",
+        stall, stall / 50.0, stall < 50.0 ? "OK" : "MISSED",
+        *std::max_element(r.bareStall.begin(), r.bareStall.end()));
+    std::printf("longest GUI event (thread cpu): %.1f ms = %.2f of the 50 ms target  %s  (bare: %.1f ms)\n",
+        event, event / 50.0, event < 50.0 ? "OK" : "MISSED",
+        *std::max_element(r.bareEvent.begin(), r.bareEvent.end()));
 }
 
 } // namespace
@@ -421,15 +509,9 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString dbPath = dir.filePath(QStringLiteral("TLV.db"));
     const QDate today = QDate::currentDate();
-    QElapsedTimer seedClock;
-    seedClock.start();
-    const int found = seedDay(dbPath, products, today);
-    if (found < 0) {
-        std::fprintf(stderr, "could not generate the products\n");
+    const int found = generate(dbPath, products, today);
+    if (found < 0)
         return 1;
-    }
-    std::printf("generated %d products with %d holes each in %.1f s; %d of them today\n", products, g_holes,
-                seedClock.elapsed() / 1000.0, found);
 
     const QString day = today.toString(QStringLiteral("yyyy-MM-dd"));
     runBare(dbPath, day); // warms the file cache
@@ -438,52 +520,18 @@ int main(int argc, char *argv[])
     if (loaded)
         std::printf("beside two busy threads of our own\n");
 
-    std::vector<double> bareFinal, bareStall, dlgFinal, dlgStall, dlgFirst, bareFirst, bareEvent, dlgEvent, shell;
+    Rounds figures;
     for (int r = 0; r < rounds; ++r) {
         const Run bare = runBare(dbPath, day);
         settle();
         const Run dlg = runDialog(dbPath, found);
         settle();
-        shell.push_back(shellMs(dbPath, day));
-        std::printf("round %d  sqlite3 shell, same SELECT > /dev/null: %.1f ms\n", r + 1, shell.back());
-        for (const auto &[name, run] : {std::make_pair("bare:  ", &bare), std::make_pair("dialog:", &dlg)}) {
-            std::printf("round %d  %s first rows %7.1f ms  final %7.1f ms  worst stall %5.1f ms (at %.0f ms)  "
-                        "longest event %5.1f ms cpu (type %s)  gui cpu %6.1f ms  rows %d\n",
-                        r + 1, name, run->firstRowsMs, run->finalMs, run->worstStallMs, run->worstStallAtMs,
-                        run->worstEventMs, qPrintable(run->worstEvent), run->guiCpuMs, run->rows);
-        }
-        std::printf("round %d  dialog: constructor %.1f ms, show %.1f ms; a find over the %d loaded rows clears "
-                    "them in %.1f ms\n",
-                    r + 1, dlg.constructMs, dlg.showMs, dlg.rows, dlg.clearMs);
-        if (dlg.finalMs < 0 || dlg.rows != found)
-            std::printf("  dialog did not reach the final total\n");
-        bareFinal.push_back(bare.finalMs);
-        bareStall.push_back(bare.worstStallMs);
-        bareFirst.push_back(bare.firstRowsMs);
-        dlgFinal.push_back(dlg.finalMs);
-        dlgStall.push_back(dlg.worstStallMs);
-        dlgFirst.push_back(dlg.firstRowsMs);
-        bareEvent.push_back(bare.worstEventMs);
-        dlgEvent.push_back(dlg.worstEventMs);
+        figures.shell.push_back(shellMs(dbPath, day));
+        printRound(r, bare, dlg, figures.shell.back(), found);
+        figures.add(bare, dlg);
     }
 
     closeAndRelease(dbPath, found);
-
-    const double ratio = median(dlgFinal) / median(bareFinal);
-    const double stall = *std::max_element(dlgStall.begin(), dlgStall.end());
-    std::printf("\nmedian  bare:   first rows %.1f ms, final %.1f ms, worst stall %.1f ms\n", median(bareFirst),
-                median(bareFinal), median(bareStall));
-    std::printf("median  dialog: first rows %.1f ms, final %.1f ms, worst stall %.1f ms\n", median(dlgFirst),
-                median(dlgFinal), median(dlgStall));
-    std::printf("final total vs bare: %.2fx (target <= 1.50x)  %s\n", ratio, ratio <= 1.5 ? "OK" : "MISSED");
-    const double shellRatio = median(dlgFinal) / median(shell);
-    const double shellTarget = loaded ? 10.0 : 5.0;
-    std::printf("final total vs sqlite3 shell (%.1f ms): %.2fx (target <= %.0fx%s)  %s\n", median(shell), shellRatio,
-                shellTarget, loaded ? ", loaded" : ", stretch 4x", shellRatio <= shellTarget ? "OK" : "MISSED");
-    const double event = *std::max_element(dlgEvent.begin(), dlgEvent.end());
-    std::printf("worst GUI stall (wall clock): %.1f ms = %.2f of the 50 ms target  %s  (bare: %.1f ms)\n", stall,
-                stall / 50.0, stall < 50.0 ? "OK" : "MISSED", *std::max_element(bareStall.begin(), bareStall.end()));
-    std::printf("longest GUI event (thread cpu): %.1f ms = %.2f of the 50 ms target  %s  (bare: %.1f ms)\n", event,
-                event / 50.0, event < 50.0 ? "OK" : "MISSED", *std::max_element(bareEvent.begin(), bareEvent.end()));
+    printSummary(figures, loaded);
     return 0;
 }

@@ -19,9 +19,9 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <ctime>
 #include <malloc.h>
 #include <sys/resource.h>
-#include <ctime>
 
 #include <algorithm>
 #include <cstdio>
@@ -114,14 +114,14 @@ QString join(const std::vector<double> &v)
 
 double threadCpu()
 {
-    timespec t{};
+    timespec t {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
 double usageCpu(int who)
 {
-    rusage u{};
+    rusage u {};
     getrusage(who, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
@@ -135,14 +135,234 @@ double runProcess(const QString &program, const QStringList &args, QByteArray *o
     QElapsedTimer timer;
     timer.start();
     process.start(program, args);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        std::fprintf(
+            stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
         return -1;
     }
     const double seconds = timer.nsecsElapsed() / 1e9;
     if (output)
         *output = process.readAllStandardOutput();
     return seconds;
+}
+
+struct WorkerTimes
+{
+    std::vector<double> wall, threadCpu, processCpu;
+    qint64 peakGrowthKb = 0;
+    bool peakReset = false;
+    double keptWall = 0;
+    double keptThreadCpu = 0;
+    double heldBytes = 0;
+};
+
+struct ChildTimes
+{
+    std::vector<double> wall, cpu;
+};
+
+// Writes the generated day to path and prints how long that took.
+bool generate(const QString &path, const QDateTime &end, QTextStream &out)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (!ProductDataGenerator::generate(path, kProducts, 1, end, kHoles, 42))
+        return false;
+    out << "generated " << kProducts << " products x " << kHoles << " holes in " << timer.elapsed() << " ms, "
+        << QFileInfo(path).size() / (1024 * 1024) << " MB\n";
+    out.flush();
+    return true;
+}
+
+// Worker on its own thread; the receiver counts every batch and drops it unless keep is set.
+class WorkerBench
+{
+public:
+    WorkerBench(const QString &path, const QString &tmStart, const QString &tmEnd)
+        : m_worker(new TLVDatasWork(path))
+        , m_tmStart(tmStart)
+        , m_tmEnd(tmEnd)
+    {
+        QObject::connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+        m_worker->moveToThread(&m_thread);
+        m_thread.start();
+        QObject::connect(m_worker, &TLVDatasWork::Signal_FindResult, &m_loop,
+            [this](bool completed, QList<std::shared_ptr<tlv::ProductInfo>> batch) {
+                if (m_keep)
+                    m_kept.push_back(batch);
+                m_products += batch.size();
+                for (const auto &p : batch)
+                    m_holes += p->vtHoles.size();
+                if (completed)
+                    m_loop.quit();
+            });
+    }
+
+    ~WorkerBench()
+    {
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    bool measureDropped(WorkerTimes *times)
+    {
+        times->peakReset = resetPeak();
+        const qint64 rssBefore = statusKb("VmRSS");
+        const qint64 hwmBefore = statusKb("VmHWM");
+        for (int run = 0; run < kRuns; ++run) {
+            if (!measureDroppedRun(times, times->peakReset ? rssBefore : hwmBefore))
+                return false;
+        }
+        return true;
+    }
+
+    // Everything kept, as a loaded report holds it.
+    void measureKept(WorkerTimes *times)
+    {
+        malloc_trim(0);
+        const qint64 rssEmpty = statusKb("VmRSS");
+        m_keep = true;
+        QElapsedTimer timer;
+        timer.start();
+        QMetaObject::invokeMethod(
+            m_worker,
+            [this, times] {
+                const double start = threadCpu();
+                m_worker->Slot_FindData(m_tmStart, m_tmEnd, QString());
+                times->keptThreadCpu = threadCpu() - start;
+            },
+            Qt::QueuedConnection);
+        m_loop.exec();
+        times->keptWall = timer.nsecsElapsed() / 1e9;
+        QMetaObject::invokeMethod(
+            m_worker, [] { malloc_trim(0); }, Qt::BlockingQueuedConnection);
+        malloc_trim(0);
+        times->heldBytes = (statusKb("VmRSS") - rssEmpty) * 1024.0 / kProducts;
+        m_keep = false;
+        m_kept.clear();
+    }
+
+private:
+    bool measureDroppedRun(WorkerTimes *times, qint64 baseKb)
+    {
+        m_products = m_holes = 0;
+        double threadStart = 0;
+        double threadEnd = 0;
+        const double processStart = usageCpu(RUSAGE_SELF);
+        QElapsedTimer timer;
+        timer.start();
+        QMetaObject::invokeMethod(
+            m_worker,
+            [&] {
+                threadStart = threadCpu();
+                m_worker->Slot_FindData(m_tmStart, m_tmEnd, QString());
+                threadEnd = threadCpu();
+            },
+            Qt::QueuedConnection);
+        m_loop.exec();
+        times->wall.push_back(timer.nsecsElapsed() / 1e9);
+        times->processCpu.push_back(usageCpu(RUSAGE_SELF) - processStart);
+        QMetaObject::invokeMethod(
+            m_worker, [] {}, Qt::BlockingQueuedConnection); // threadEnd is written
+        times->threadCpu.push_back(threadEnd - threadStart);
+        times->peakGrowthKb = std::max(times->peakGrowthKb, statusKb("VmHWM") - baseKb);
+        if (m_products != kProducts || m_holes != qint64(kProducts) * kHoles) {
+            std::fprintf(stderr, "worker delivered %lld products, %lld holes\n", m_products, m_holes);
+            return false;
+        }
+        return true;
+    }
+
+    QThread m_thread;
+    TLVDatasWork *m_worker;
+    const QString m_tmStart;
+    const QString m_tmEnd;
+    QEventLoop m_loop;
+    qint64 m_products = 0;
+    qint64 m_holes = 0;
+    bool m_keep = false;
+    std::vector<QList<std::shared_ptr<tlv::ProductInfo>>> m_kept;
+};
+
+bool timeShell(const QString &path, const QString &sql, ChildTimes *shell)
+{
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    for (int run = 0; run < kRuns && !sqlite3.isEmpty(); ++run) {
+        const double cpuStart = usageCpu(RUSAGE_CHILDREN);
+        const double s = runProcess(sqlite3, { path, sql });
+        if (s < 0)
+            return false;
+        shell->wall.push_back(s);
+        shell->cpu.push_back(usageCpu(RUSAGE_CHILDREN) - cpuStart);
+    }
+    return true;
+}
+
+bool timePython(const QString &script, const QString &path, const QString &sql, ChildTimes *python)
+{
+    {
+        QFile file(script);
+        if (!file.open(QIODevice::WriteOnly) || file.write(kPythonReader) < 0)
+            return false;
+    }
+    for (int run = 0; run < 2; ++run) {
+        QByteArray printed;
+        const double cpuStart = usageCpu(RUSAGE_CHILDREN);
+        const double s = runProcess(QStringLiteral("/usr/bin/python3"), { script, path, sql }, &printed);
+        if (s < 0 || printed.trimmed().toLongLong() != kProducts) {
+            std::fprintf(stderr, "python run failed (%s)\n", printed.constData());
+            return false;
+        }
+        python->wall.push_back(s);
+        python->cpu.push_back(usageCpu(RUSAGE_CHILDREN) - cpuStart);
+    }
+    return true;
+}
+
+// Wall times decide the targets; CPU seconds are printed too, as the machine may be shared.
+void printTimes(QTextStream &out, const WorkerTimes &ours, const ChildTimes &shell, const ChildTimes &python)
+{
+    out << "wall seconds (best of runs)\n";
+    out << "  worker, Slot_FindData to the final batch:  " << QString::number(best(ours.wall), 'f', 3)
+        << "  [" << join(ours.wall) << "]\n";
+    if (!shell.wall.empty())
+        out << "  sqlite3 shell, same SELECT > /dev/null:    " << QString::number(best(shell.wall), 'f', 3)
+            << "  [" << join(shell.wall) << "]\n";
+    out << "  python3, sqlite3 + json.loads records:     " << QString::number(best(python.wall), 'f', 3)
+        << "  [" << join(python.wall) << "]\n";
+    out << "cpu seconds (best of runs)\n";
+    out << "  worker thread: " << QString::number(best(ours.threadCpu), 'f', 3)
+        << ", whole process incl. the receiver: " << QString::number(best(ours.processCpu), 'f', 3) << "\n";
+    if (!shell.wall.empty())
+        out << "  sqlite3 shell: " << QString::number(best(shell.cpu), 'f', 3) << "\n";
+    out << "  python3:       " << QString::number(best(python.cpu), 'f', 3) << "\n";
+}
+
+void printTargets(
+    QTextStream &out, const WorkerTimes &ours, const ChildTimes &shell, const ChildTimes &python)
+{
+    const double w = best(ours.wall);
+    out << "worker peak memory growth: " << QString::number(ours.peakGrowthKb / 1024.0, 'f', 1) << " MB"
+        << (ours.peakReset ? "" : " (VmHWM could not be reset; includes the generator)")
+        << "  (target < 50)\n";
+    out << "receiver keeping every batch: " << QString::number(ours.keptWall, 'f', 3)
+        << " s wall, worker thread " << QString::number(ours.keptThreadCpu, 'f', 3) << " s cpu\n";
+    out << "memory held by the records of a loaded report: "
+        << QString::number(ours.heldBytes / 1024.0, 'f', 2) << " KB a product of " << kHoles
+        << " holes  (target <= 1.5)\n";
+    bool met = ours.peakGrowthKb < 50 * 1024 && ours.heldBytes <= 1.5 * 1024;
+    if (!shell.wall.empty()) {
+        const double ratio = w / best(shell.wall);
+        out << "ratio worker / sqlite3 shell: " << QString::number(ratio, 'f', 2) << " wall, "
+            << QString::number(best(ours.threadCpu) / best(shell.cpu), 'f', 2) << " cpu  (target <= 4)\n";
+        met = met && ratio <= 4.0;
+    }
+    const double speedup = best(python.wall) / w;
+    out << "ratio python / worker:        " << QString::number(speedup, 'f', 2) << " wall, "
+        << QString::number(best(python.cpu) / best(ours.processCpu), 'f', 2) << " cpu  (target >= 2)\n";
+    met = met && speedup >= 2.0;
+    out << "targets " << (met ? "met" : "NOT met") << "\n";
 }
 
 } // namespace
@@ -157,150 +377,27 @@ int main(int argc, char *argv[])
         return 1;
     const QString path = dir.filePath(QStringLiteral("DectDB/TLV.db"));
     const QDateTime end = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
-    QElapsedTimer timer;
-    timer.start();
-    if (!ProductDataGenerator::generate(path, kProducts, 1, end, kHoles, 42))
+    if (!generate(path, end, out))
         return 1;
-    out << "generated " << kProducts << " products x " << kHoles << " holes in " << timer.elapsed() << " ms, "
-        << QFileInfo(path).size() / (1024 * 1024) << " MB\n";
-    out.flush();
 
     const QString tmStart = end.addDays(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     const QString tmEnd = end.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    const QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'").arg(tmStart, tmEnd);
+    const QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'")
+                            .arg(tmStart, tmEnd);
 
-    // Worker on its own thread; the receiver counts and drops every batch.
-    QThread thread;
-    auto *worker = new TLVDatasWork(path);
-    QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-    worker->moveToThread(&thread);
-    thread.start();
-
-    QEventLoop loop;
-    qint64 products = 0;
-    qint64 holes = 0;
-    bool keep = false;
-    std::vector<QList<std::shared_ptr<tlv::ProductInfo>>> kept;
-    QObject::connect(worker, &TLVDatasWork::Signal_FindResult, &loop,
-                     [&](bool completed, QList<std::shared_ptr<tlv::ProductInfo>> batch) {
-                         if (keep)
-                             kept.push_back(batch);
-                         products += batch.size();
-                         for (const auto &p : batch)
-                             holes += p->vtHoles.size();
-                         if (completed)
-                             loop.quit();
-                     });
-
-    const bool peakReset = resetPeak();
-    const qint64 rssBefore = statusKb("VmRSS");
-    const qint64 hwmBefore = statusKb("VmHWM");
-    std::vector<double> ours, oursThreadCpu, oursProcessCpu;
-    qint64 peakGrowthKb = 0;
-    for (int run = 0; run < kRuns; ++run) {
-        products = holes = 0;
-        double threadStart = 0;
-        double threadEnd = 0;
-        const double processStart = usageCpu(RUSAGE_SELF);
-        timer.start();
-        QMetaObject::invokeMethod(worker, [&] {
-            threadStart = threadCpu();
-            worker->Slot_FindData(tmStart, tmEnd, QString());
-            threadEnd = threadCpu();
-        }, Qt::QueuedConnection);
-        loop.exec();
-        ours.push_back(timer.nsecsElapsed() / 1e9);
-        oursProcessCpu.push_back(usageCpu(RUSAGE_SELF) - processStart);
-        QMetaObject::invokeMethod(worker, [] {}, Qt::BlockingQueuedConnection); // threadEnd is written
-        oursThreadCpu.push_back(threadEnd - threadStart);
-        peakGrowthKb = std::max(peakGrowthKb, statusKb("VmHWM") - (peakReset ? rssBefore : hwmBefore));
-        if (products != kProducts || holes != qint64(kProducts) * kHoles) {
-            std::fprintf(stderr, "worker delivered %lld products, %lld holes\n", products, holes);
-            return 1;
-        }
-    }
-
-    // Everything kept, as a loaded report holds it.
-    malloc_trim(0);
-    const qint64 rssEmpty = statusKb("VmRSS");
-    keep = true;
-    double keptThreadCpu = 0;
-    timer.start();
-    QMetaObject::invokeMethod(worker, [&] {
-        const double start = threadCpu();
-        worker->Slot_FindData(tmStart, tmEnd, QString());
-        keptThreadCpu = threadCpu() - start;
-    }, Qt::QueuedConnection);
-    loop.exec();
-    const double keptWall = timer.nsecsElapsed() / 1e9;
-    QMetaObject::invokeMethod(worker, [] { malloc_trim(0); }, Qt::BlockingQueuedConnection);
-    malloc_trim(0);
-    const double heldBytes = (statusKb("VmRSS") - rssEmpty) * 1024.0 / kProducts;
-    keep = false;
-    kept.clear();
-    thread.quit();
-    thread.wait();
-
-    std::vector<double> shell, shellCpu;
-    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-    for (int run = 0; run < kRuns && !sqlite3.isEmpty(); ++run) {
-        const double cpuStart = usageCpu(RUSAGE_CHILDREN);
-        const double s = runProcess(sqlite3, {path, sql});
-        if (s < 0)
-            return 1;
-        shell.push_back(s);
-        shellCpu.push_back(usageCpu(RUSAGE_CHILDREN) - cpuStart);
-    }
-
-    std::vector<double> python, pythonCpu;
-    const QString script = dir.filePath(QStringLiteral("reader.py"));
+    WorkerTimes ours;
     {
-        QFile file(script);
-        if (!file.open(QIODevice::WriteOnly) || file.write(kPythonReader) < 0)
+        WorkerBench bench(path, tmStart, tmEnd);
+        if (!bench.measureDropped(&ours))
             return 1;
+        bench.measureKept(&ours);
     }
-    for (int run = 0; run < 2; ++run) {
-        QByteArray printed;
-        const double cpuStart = usageCpu(RUSAGE_CHILDREN);
-        const double s = runProcess(QStringLiteral("/usr/bin/python3"), {script, path, sql}, &printed);
-        if (s < 0 || printed.trimmed().toLongLong() != kProducts) {
-            std::fprintf(stderr, "python run failed (%s)\n", printed.constData());
-            return 1;
-        }
-        python.push_back(s);
-        pythonCpu.push_back(usageCpu(RUSAGE_CHILDREN) - cpuStart);
-    }
-
-    // Wall times decide the targets; CPU seconds are printed too, as the machine may be shared.
-    const double w = best(ours);
-    out << "wall seconds (best of runs)\n";
-    out << "  worker, Slot_FindData to the final batch:  " << QString::number(w, 'f', 3) << "  [" << join(ours) << "]\n";
-    if (!shell.empty())
-        out << "  sqlite3 shell, same SELECT > /dev/null:    " << QString::number(best(shell), 'f', 3) << "  [" << join(shell) << "]\n";
-    out << "  python3, sqlite3 + json.loads records:     " << QString::number(best(python), 'f', 3) << "  [" << join(python) << "]\n";
-    out << "cpu seconds (best of runs)\n";
-    out << "  worker thread: " << QString::number(best(oursThreadCpu), 'f', 3) << ", whole process incl. the receiver: "
-        << QString::number(best(oursProcessCpu), 'f', 3) << "\n";
-    if (!shell.empty())
-        out << "  sqlite3 shell: " << QString::number(best(shellCpu), 'f', 3) << "\n";
-    out << "  python3:       " << QString::number(best(pythonCpu), 'f', 3) << "\n";
-    out << "worker peak memory growth: " << QString::number(peakGrowthKb / 1024.0, 'f', 1) << " MB"
-        << (peakReset ? "" : " (VmHWM could not be reset; includes the generator)") << "  (target < 50)\n";
-    out << "receiver keeping every batch: " << QString::number(keptWall, 'f', 3) << " s wall, worker thread "
-        << QString::number(keptThreadCpu, 'f', 3) << " s cpu\n";
-    out << "memory held by the records of a loaded report: " << QString::number(heldBytes / 1024.0, 'f', 2)
-        << " KB a product of " << kHoles << " holes  (target <= 1.5)\n";
-    bool met = peakGrowthKb < 50 * 1024 && heldBytes <= 1.5 * 1024;
-    if (!shell.empty()) {
-        const double ratio = w / best(shell);
-        out << "ratio worker / sqlite3 shell: " << QString::number(ratio, 'f', 2) << " wall, "
-            << QString::number(best(oursThreadCpu) / best(shellCpu), 'f', 2) << " cpu  (target <= 4)\n";
-        met = met && ratio <= 4.0;
-    }
-    const double speedup = best(python) / w;
-    out << "ratio python / worker:        " << QString::number(speedup, 'f', 2) << " wall, "
-        << QString::number(best(pythonCpu) / best(oursProcessCpu), 'f', 2) << " cpu  (target >= 2)\n";
-    met = met && speedup >= 2.0;
-    out << "targets " << (met ? "met" : "NOT met") << "\n";
+    ChildTimes shell;
+    ChildTimes python;
+    if (!timeShell(path, sql, &shell)
+        || !timePython(dir.filePath(QStringLiteral("reader.py")), path, sql, &python))
+        return 1;
+    printTimes(out, ours, shell, python);
+    printTargets(out, ours, shell, python);
     return 0;
 }
