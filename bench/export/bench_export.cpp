@@ -61,7 +61,6 @@ long statusKb(const char *key)
     return -1;
 }
 
-// From here on VmHWM reports the peak since this call.
 double cpuSeconds()
 {
     timespec t {};
@@ -69,6 +68,7 @@ double cpuSeconds()
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
+// From here on VmHWM reports the peak since this call.
 void resetPeak()
 {
     QFile f(QStringLiteral("/proc/self/clear_refs"));
