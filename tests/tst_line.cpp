@@ -178,7 +178,7 @@ private slots:
     void everyColumnStored()
     {
         f.end(); // an empty product first
-        const ProductRow empty = f.rows().constLast();
+        const ProductRow empty = f.rows().value(0);
         QCOMPARE((QStringList { empty.barcode, empty.diameter, empty.appearance }),
             (QStringList { ",", "[]", "[]" }));
         QVERIFY(empty.psize.isNull());
@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(f.label()->styleSheet(), QStringLiteral("QLabel{color:white;background:#F56C6C;}"));
         QCOMPARE(f.table()->item(0, 0)->foreground().color(), QColor("#409EFF")); // largest
         QCOMPARE(f.table()->item(3, 0)->foreground().color(), QColor("#E6A23C")); // smallest
-        const ProductRow row = f.rows().constLast();
+        const ProductRow row = f.rows().value(1);
         QCOMPARE(row.pid, 41);
         QCOMPARE(row.barcode, QStringLiteral("MAT-1,ORD-9"));
         QCOMPARE(row.psize, QStringLiteral("TALVORIN长度:3.14159;宽度1:12.5;宽度2:7.25"));
@@ -243,7 +243,7 @@ private slots:
         // Whatever the line edits keep of the input is what the row carries, up to the report.
         const QString barcode = f.edit(QStringLiteral("Material number"))->text() + QLatin1Char(',')
             + f.edit(QStringLiteral("Order number"))->text();
-        QCOMPARE(f.rows().constLast().barcode, barcode);
+        QCOMPARE(f.rows().value(0).barcode, barcode);
         const Products products = throughWorker();
         QCOMPARE(products.size(), 1);
         QCOMPARE(products.at(0)->barcode, barcode);
