@@ -21,9 +21,9 @@ namespace {
 constexpr int kShotProduct = 8;
 constexpr double kShotHoleShare = 0.6;
 constexpr int kPollMs = 200;
-constexpr int kPollLimit = 150;          // 30 s for the report's query
-constexpr int kChartSettleMs = 2500;     // chart animations
-constexpr int kReportDays = 7;           // the report shows the last week, not just today
+constexpr int kPollLimit = 150; // 30 s for the report's query
+constexpr int kChartSettleMs = 2500; // chart animations
+constexpr int kReportDays = 7; // the report shows the last week, not just today
 
 bool saveImage(const QPixmap &pixmap, const QString &file)
 {
@@ -35,10 +35,13 @@ bool saveImage(const QPixmap &pixmap, const QString &file)
     qInfo().noquote() << "saved" << file << pixmap.width() << "x" << pixmap.height();
     return true;
 }
-}
+} // namespace
 
 HostAutomation::HostAutomation(QMainWindow *window, QWidget *panel, LineSimulator *simulator, QObject *parent)
-    : QObject(parent), m_window(window), m_panel(panel), m_simulator(simulator)
+    : QObject(parent)
+    , m_window(window)
+    , m_panel(panel)
+    , m_simulator(simulator)
 {
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &HostAutomation::pollReport);
@@ -173,7 +176,10 @@ int HostAutomation::mostDefectiveRow(const QAbstractItemModel *model)
     for (int row = 0; row < model->rowCount(); ++row) {
         const QString category = model->index(row, 4).data().toString();
         const bool sizeNg = category.contains(QStringLiteral("尺寸"));
-        const int score = sizeNg && category.contains(QStringLiteral("外观")) ? 3 : sizeNg ? 2 : !category.isEmpty() ? 1 : 0;
+        const int score = sizeNg && category.contains(QStringLiteral("外观")) ? 3
+            : sizeNg                                                          ? 2
+            : !category.isEmpty()                                             ? 1
+                                                                              : 0;
         if (score > bestScore) {
             best = row;
             bestScore = score;
@@ -188,9 +194,9 @@ void HostAutomation::clickRow(QTableView *view, int row)
     view->scrollTo(index);
     const QPoint at = view->visualRect(index).center();
     QMouseEvent press(QEvent::MouseButtonPress, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+        Qt::LeftButton, Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+        Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(view->viewport(), &press);
     QApplication::sendEvent(view->viewport(), &release);
 }

@@ -12,7 +12,10 @@ namespace {
 const QString kHostKey = QStringLiteral("StationHost");
 }
 
-HostSettings::HostSettings(const QString &filePath) : m_filePath(filePath) {}
+HostSettings::HostSettings(const QString &filePath)
+    : m_filePath(filePath)
+{
+}
 
 bool HostSettings::load()
 {
@@ -44,7 +47,8 @@ bool HostSettings::keepUnusableFile()
         return true;
     QFile::remove(backupPath());
     if (!QFile::copy(m_filePath, backupPath())) {
-        qCritical().noquote() << "settings not saved: cannot keep a copy of" << m_filePath << "as" << backupPath();
+        qCritical().noquote() << "settings not saved: cannot keep a copy of" << m_filePath << "as"
+                              << backupPath();
         return false;
     }
     qWarning().noquote() << "the unusable settings" << m_filePath << "are kept as" << backupPath();

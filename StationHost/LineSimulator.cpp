@@ -9,9 +9,9 @@
 #include <cmath>
 
 // Nominal sizes of the TALVORIN profile in mm; limits are inclusive.
-const LineSimulator::Tolerance LineSimulator::kLength{1200.0, 1198.8, 1201.2};
-const LineSimulator::Tolerance LineSimulator::kWidth{35.0, 34.9, 35.1};
-const LineSimulator::Tolerance LineSimulator::kDiameter{8.0, 7.95, 8.05};
+const LineSimulator::Tolerance LineSimulator::kLength { 1200.0, 1198.8, 1201.2 };
+const LineSimulator::Tolerance LineSimulator::kWidth { 35.0, 34.9, 35.1 };
+const LineSimulator::Tolerance LineSimulator::kDiameter { 8.0, 7.95, 8.05 };
 
 namespace {
 // Share of products with a deliberately bad value, so that a run shows a few NG products.
@@ -20,10 +20,12 @@ constexpr double kWidthDefect = 0.015;
 constexpr double kHoleDefect = 0.10;
 constexpr double kSecondHoleDefect = 0.3;
 constexpr double kAppearanceDefect = 0.06;
-}
+} // namespace
 
 LineSimulator::LineSimulator(SysInterfaceImpl *host, QObject *parent)
-    : QObject(parent), m_host(host), m_rng(20240506u)
+    : QObject(parent)
+    , m_host(host)
+    , m_rng(20240506u)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &LineSimulator::tick);
@@ -153,8 +155,8 @@ void LineSimulator::planProduct()
     planAppearance();
     m_plan << mcuStep(QStringLiteral("CamLenEnd"));
 
-    m_planned.ok = within(m_planned.length, kLength) && within(m_planned.width, kWidth) && m_planned.badHoles == 0
-        && m_planned.appearanceOk;
+    m_planned.ok = within(m_planned.length, kLength) && within(m_planned.width, kWidth)
+        && m_planned.badHoles == 0 && m_planned.appearanceOk;
 }
 
 void LineSimulator::planSizes()
@@ -163,15 +165,16 @@ void LineSimulator::planSizes()
     m_planned.length = measured(kLength, 0.3, kLengthDefect, 1.8, 0.2);
     Step lengthStep = resultStep(1, 0);
     CameraResult &lengthEntry = lengthStep.data.results.first();
-    lengthEntry.items.insert(QStringLiteral("01"), measureItem(QStringLiteral("TALVORIN长度"), m_planned.length, kLength));
-    lengthEntry.items.insert(QStringLiteral("02"), measureItem(QStringLiteral("灰度均值"), normal(128.0, 6.0),
-                                                               Tolerance{128.0, 80.0, 200.0}));
+    lengthEntry.items.insert(
+        QStringLiteral("01"), measureItem(QStringLiteral("TALVORIN长度"), m_planned.length, kLength));
+    lengthEntry.items.insert(QStringLiteral("02"),
+        measureItem(QStringLiteral("灰度均值"), normal(128.0, 6.0), Tolerance { 128.0, 80.0, 200.0 }));
     m_plan << lengthStep;
 
     m_planned.width = measured(kWidth, 0.02, kWidthDefect, 0.15, 0.02);
     Step widthStep = resultStep(2, 0);
-    widthStep.data.results.first().items.insert(QStringLiteral("01"),
-                                                measureItem(QStringLiteral("宽度"), m_planned.width, kWidth));
+    widthStep.data.results.first().items.insert(
+        QStringLiteral("01"), measureItem(QStringLiteral("宽度"), m_planned.width, kWidth));
     m_plan << widthStep;
 }
 
@@ -201,9 +204,11 @@ void LineSimulator::planHole(int hole, bool defective)
     CameraResult &entry = holeStep.data.results.first();
     const QString prefix = QStringLiteral("H%1").arg(hole + 1, 2, 10, QLatin1Char('0'));
     // "A" sorts first: the roundness item is not the hole's diameter item.
-    entry.items.insert(QStringLiteral("A"), measureItem(prefix + QStringLiteral("圆度"), std::abs(normal(0.004, 0.002)),
-                                                        Tolerance{0.0, 0.0, 0.02}));
-    entry.items.insert(QStringLiteral("B"), measureItem(prefix + QStringLiteral("圆径"), diameter, kDiameter));
+    entry.items.insert(QStringLiteral("A"),
+        measureItem(
+            prefix + QStringLiteral("圆度"), std::abs(normal(0.004, 0.002)), Tolerance { 0.0, 0.0, 0.02 }));
+    entry.items.insert(
+        QStringLiteral("B"), measureItem(prefix + QStringLiteral("圆径"), diameter, kDiameter));
     m_plan << holeStep;
 }
 
@@ -243,7 +248,8 @@ bool LineSimulator::chance(double p)
     return dist(m_rng) < p;
 }
 
-double LineSimulator::measured(const Tolerance &tol, double sigma, double defectChance, double miss, double missSigma)
+double LineSimulator::measured(
+    const Tolerance &tol, double sigma, double defectChance, double miss, double missSigma)
 {
     double value = normal(tol.nominal, sigma);
     if (chance(defectChance))
@@ -274,8 +280,9 @@ ProductProcessData LineSimulator::resultRecord(int camera, int kind) const
     entry.cycle = m_done;
     entry.productId = m_nextProductId - 1;
     entry.exposureMs = kind == 2 ? 1.2 : 0.8;
-    entry.algorithm = kind == 0 ? QStringLiteral("EdgeGauge") : kind == 1 ? QStringLiteral("CircleFit")
-                                                                          : QStringLiteral("SurfaceCheck");
+    entry.algorithm = kind == 0 ? QStringLiteral("EdgeGauge")
+        : kind == 1             ? QStringLiteral("CircleFit")
+                                : QStringLiteral("SurfaceCheck");
     data.results << entry;
     return data;
 }

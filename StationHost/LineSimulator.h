@@ -42,7 +42,7 @@ public:
 
     // 0 = as fast as the event loop allows; other rates are held within kMinRate..kMaxRate.
     void setRate(double productsPerSecond);
-    void setProductLimit(int products);         // 0 = run until stopped
+    void setProductLimit(int products); // 0 = run until stopped
     void setHoles(int holes);
     void setSeed(quint32 seed);
     void setFirstProductId(int id);
@@ -57,7 +57,10 @@ public:
     const ProductSummary &lastProduct() const { return m_last; }
 
     // Judged as the panel judges: both limits inclusive, NaN never within.
-    static bool within(double value, const Tolerance &tol) { return ::Tolerance { tol.low, tol.up }.accepts(value); }
+    static bool within(double value, const Tolerance &tol)
+    {
+        return ::Tolerance { tol.low, tol.up }.accepts(value);
+    }
 
     static constexpr double kMinRate = 0.01;
     static constexpr double kMaxRate = 1000.0;

@@ -18,8 +18,13 @@
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(QWidget *panel, const QString &panelTitle, StationSysInterface *host,
-                       LineSimulator *simulator, VerdictTally *tally, const QString &dbPath, QWidget *parent)
-    : QMainWindow(parent), m_panel(panel), m_host(host), m_simulator(simulator), m_tally(tally), m_dbPath(dbPath)
+    LineSimulator *simulator, VerdictTally *tally, const QString &dbPath, QWidget *parent)
+    : QMainWindow(parent)
+    , m_panel(panel)
+    , m_host(host)
+    , m_simulator(simulator)
+    , m_tally(tally)
+    , m_dbPath(dbPath)
 {
     setWindowTitle(QStringLiteral("Station host – %1").arg(panelTitle));
     buildLinePane();
@@ -81,9 +86,9 @@ void MainWindow::buildLinePane()
     auto *productBox = new QGroupBox(QStringLiteral("最近产品"), pane);
     auto *productLayout = new QVBoxLayout(productBox);
     m_products = new QTableWidget(0, 8, productBox);
-    m_products->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("产品号"), QStringLiteral("时间"),
-                                           QStringLiteral("长度"), QStringLiteral("宽度"), QStringLiteral("NG孔数"),
-                                           QStringLiteral("外观"), QStringLiteral("面板判定")});
+    m_products->setHorizontalHeaderLabels({ QStringLiteral("序号"), QStringLiteral("产品号"),
+        QStringLiteral("时间"), QStringLiteral("长度"), QStringLiteral("宽度"), QStringLiteral("NG孔数"),
+        QStringLiteral("外观"), QStringLiteral("面板判定") });
     m_products->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_products->verticalHeader()->setVisible(false);
     m_products->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -104,7 +109,8 @@ void MainWindow::buildLinePane()
 
 void MainWindow::appendLog(const QString &text)
 {
-    m_log->appendPlainText(QStringLiteral("%1  %2").arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")), text));
+    m_log->appendPlainText(
+        QStringLiteral("%1  %2").arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")), text));
 }
 
 void MainWindow::updateCounts()
@@ -140,8 +146,10 @@ void MainWindow::onProductFinished(int index, bool expectedOk)
     cell(0, QString::number(index + 1), false);
     cell(1, QString::number(product.productId), false);
     cell(2, QTime::currentTime().toString(QStringLiteral("hh:mm:ss")), false);
-    cell(3, QString::number(product.length, 'f', 3), !LineSimulator::within(product.length, LineSimulator::kLength));
-    cell(4, QString::number(product.width, 'f', 3), !LineSimulator::within(product.width, LineSimulator::kWidth));
+    cell(3, QString::number(product.length, 'f', 3),
+        !LineSimulator::within(product.length, LineSimulator::kLength));
+    cell(4, QString::number(product.width, 'f', 3),
+        !LineSimulator::within(product.width, LineSimulator::kWidth));
     cell(5, QString::number(product.badHoles), product.badHoles > 0);
     cell(6, product.appearanceOk ? QStringLiteral("OK") : QStringLiteral("NG"), !product.appearanceOk);
     cell(7, verdict.isEmpty() ? QStringLiteral("?") : verdict, verdict != QLatin1String("OK"));

@@ -17,7 +17,7 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     MainWindow(QWidget *panel, const QString &panelTitle, StationSysInterface *host, LineSimulator *simulator,
-               VerdictTally *tally, const QString &dbPath, QWidget *parent = nullptr);
+        VerdictTally *tally, const QString &dbPath, QWidget *parent = nullptr);
 
     QWidget *panel() const { return m_panel; }
     void appendLog(const QString &text);

@@ -7,13 +7,15 @@ namespace {
 // Cameras along the chute; positions cycle over them.
 constexpr int kCameras = 4;
 constexpr double kFirstReading = 250.0;
-constexpr double kReadingStep = 60.0;   // 6 cm between holes
-}
+constexpr double kReadingStep = 60.0; // 6 cm between holes
+} // namespace
 
-StationSysInterface::StationSysInterface(const QString &baseDir, const QString &dataDir,
-                                         int cameraPositions, QObject *parent)
-    : SysInterfaceImpl(parent), m_baseDir(baseDir), m_dataDir(dataDir),
-      m_cameraPositions(cameraPositions)
+StationSysInterface::StationSysInterface(
+    const QString &baseDir, const QString &dataDir, int cameraPositions, QObject *parent)
+    : SysInterfaceImpl(parent)
+    , m_baseDir(baseDir)
+    , m_dataDir(dataDir)
+    , m_cameraPositions(cameraPositions)
 {
 }
 

@@ -12,8 +12,8 @@ class StationSysInterface : public SysInterfaceImpl
 {
     Q_OBJECT
 public:
-    StationSysInterface(const QString &baseDir, const QString &dataDir, int cameraPositions,
-                        QObject *parent = nullptr);
+    StationSysInterface(
+        const QString &baseDir, const QString &dataDir, int cameraPositions, QObject *parent = nullptr);
 
     void setMaterialNumber(const QString &text) override;
     QString basePath() override;

@@ -5,7 +5,8 @@
 #include <QDebug>
 
 VerdictTally::VerdictTally(QWidget *panel, SysInterfaceImpl *host, QObject *parent)
-    : QObject(parent), m_label(findVerdictLabel(panel))
+    : QObject(parent)
+    , m_label(findVerdictLabel(panel))
 {
     if (m_label.isNull())
         qWarning() << "the panel shows no verdict label; products are counted as unknown";
@@ -29,7 +30,8 @@ QLabel *VerdictTally::findVerdictLabel(QWidget *panel)
 void VerdictTally::onMcuEvent(const McuEvent &event)
 {
     // The panel takes a text with both names as a start.
-    if (event.eventText.contains(QLatin1String("CamLenStart")) || !event.eventText.contains(QLatin1String("CamLenEnd")))
+    if (event.eventText.contains(QLatin1String("CamLenStart"))
+        || !event.eventText.contains(QLatin1String("CamLenEnd")))
         return;
     m_last = m_label.isNull() ? QString() : m_label->text();
     if (m_last == QLatin1String("OK"))

@@ -4,7 +4,10 @@
 #include <QMouseEvent>
 #include <QWidget>
 
-QFrameHelper::QFrameHelper(QObject *parent) : QObject(parent) {}
+QFrameHelper::QFrameHelper(QObject *parent)
+    : QObject(parent)
+{
+}
 
 QFrameHelper::~QFrameHelper()
 {

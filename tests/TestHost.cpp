@@ -1,6 +1,9 @@
 #include "TestHost.h"
 
-TestHost::TestHost(QObject *parent) : SysInterfaceImpl(parent) {}
+TestHost::TestHost(QObject *parent)
+    : SysInterfaceImpl(parent)
+{
+}
 
 QVariantMap TestHost::queryPanelData(QString panelName, QString section)
 {
@@ -27,7 +30,7 @@ ProductProcessData TestHost::sizeGroup(const QList<QPair<QString, double>> &valu
     int key = 0;
     for (const auto &value : values)
         entry.items.insert(QStringLiteral("item%1").arg(key++, 3, 10, QLatin1Char('0')),
-                           measure(value.first, value.second, low, up));
+            measure(value.first, value.second, low, up));
     ProductProcessData data;
     data.results.append(entry);
     return data;

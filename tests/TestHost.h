@@ -25,7 +25,8 @@ public:
 
     // Result records as the line's cameras send them.
     static ProductProcessData sizeGroup(const QList<QPair<QString, double>> &values, double low, double up);
-    static ProductProcessData hole(double value, double low, double up, const QString &name = QStringLiteral("圆径1"));
+    static ProductProcessData hole(
+        double value, double low, double up, const QString &name = QStringLiteral("圆径1"));
     static ProductProcessData appearance(int productId, bool ok);
     static McuEvent mcu(const QString &text);
 };

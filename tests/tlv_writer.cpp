@@ -54,7 +54,8 @@ int main(int argc, char **argv)
     std::unique_ptr<PluginWidget> panel(prototype.create(&host));
     for (int pid = firstPid; count == 0 || pid < firstPid + count; ++pid) {
         emit host.Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart")));
-        emit host.cameraDetectionCompleted(TestHost::sizeGroup({ { QStringLiteral("宽度1"), 10.0 + pid % 7 } }, 0.0, 20.0));
+        emit host.cameraDetectionCompleted(
+            TestHost::sizeGroup({ { QStringLiteral("宽度1"), 10.0 + pid % 7 } }, 0.0, 20.0));
         for (int h = 0; h < 1 + pid % 4; ++h)
             emit host.cameraDetectionCompleted(TestHost::hole(2.0 + h * 0.01, 1.0, 3.0));
         emit host.cameraDetectionCompleted(TestHost::appearance(pid, pid % 5 != 0));

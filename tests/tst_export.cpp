@@ -55,7 +55,7 @@ ProductPtr product(int pid, const QString &barcode, int status, const QStringLis
 QJsonObject readBook(const QString &path)
 {
     QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TLV_TESTS_DIR "/read_xlsx.py"), path});
+    python.start(QStringLiteral("/usr/bin/python3"), { QStringLiteral(TLV_TESTS_DIR "/read_xlsx.py"), path });
     if (!python.waitForFinished(60000) || python.exitCode() != 0)
         qWarning().noquote() << "openpyxl cannot read" << path << python.readAllStandardError();
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
@@ -67,8 +67,8 @@ QString cell(const QJsonObject &book, const QString &ref)
     const QJsonObject c = book.value(QStringLiteral("cells")).toObject().value(ref).toObject();
     if (c.isEmpty())
         return QStringLiteral("-");
-    return QStringLiteral("%1|%2|%3").arg(c.value("v").toVariant().toString(), c.value("t").toString(),
-                                          c.value("style").toString());
+    return QStringLiteral("%1|%2|%3")
+        .arg(c.value("v").toVariant().toString(), c.value("t").toString(), c.value("style").toString());
 }
 
 QString text(const QString &value, const QString &style = kDefault)
@@ -111,14 +111,16 @@ private slots:
         QTest::addColumn<QString>("barcode");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("cells"); // C2, D2, E2
-        QTest::newRow("both parts, OK") << "M,O" << 3 << QStringList{text("M"), text("O"), text("OK")};
-        QTest::newRow("no comma") << "M" << 2 << QStringList{text("M"), "-", text("尺寸NG")};
-        QTest::newRow("leading comma") << ",O" << 1 << QStringList{"-", text("O"), text("外观NG")};
-        QTest::newRow("three parts") << "a,b,c" << 0 << QStringList{text("a"), text("b"), text("尺寸NG、外观NG")};
-        QTest::newRow("empty, unknown status") << "" << 7 << QStringList{"-", "-", number("7", "int")};
+        QTest::newRow("both parts, OK") << "M,O" << 3 << QStringList { text("M"), text("O"), text("OK") };
+        QTest::newRow("no comma") << "M" << 2 << QStringList { text("M"), "-", text("尺寸NG") };
+        QTest::newRow("leading comma") << ",O" << 1 << QStringList { "-", text("O"), text("外观NG") };
+        QTest::newRow("three parts") << "a,b,c" << 0
+                                     << QStringList { text("a"), text("b"), text("尺寸NG、外观NG") };
+        QTest::newRow("empty, unknown status") << "" << 7 << QStringList { "-", "-", number("7", "int") };
         // GS1 barcodes separate fields with GS, which XML cannot carry: escaped as Excel does.
-        QTest::newRow("control character") << QStringLiteral("01\x1d" "10,O") << 3
-                                           << QStringList{text("01_x001D_10"), text("O"), text("OK")};
+        QTest::newRow("control character") << QStringLiteral("01\x1d"
+                                                             "10,O")
+                                           << 3 << QStringList { text("01_x001D_10"), text("O"), text("OK") };
     }
     void reportRow()
     {
@@ -129,33 +131,35 @@ private slots:
             MessageGuard::expect(QRegularExpression(QStringLiteral("held control characters")));
         const QString file = path(QStringLiteral("row.xlsx"));
         // Holes 0 to 2; a later hole with the same number overwrites the earlier one.
-        QVERIFY(ReportWorkbookWriter::write(file, {nullptr, product(17, barcode, status,
-                                                                    {"0:12.5", "1:3!", "2:1.2e-05", "2:4"})}));
+        QVERIFY(ReportWorkbookWriter::write(
+            file, { nullptr, product(17, barcode, status, { "0:12.5", "1:3!", "2:1.2e-05", "2:4" }) }));
         const QJsonObject book = readBook(file);
         QCOMPARE(book.value("sheets").toInt(), 1);
         QCOMPARE(book.value("max_row").toInt(), 2);
         QStringList header;
-        for (const QString ref : {"A1", "B1", "C1", "D1", "E1", "F1", "G1"})
+        for (const QString ref : { "A1", "B1", "C1", "D1", "E1", "F1", "G1" })
             header << cell(book, ref);
-        QCOMPARE(header, (QStringList{text("Time"), text("ProductID"), text("Material number"), text("Order number"),
-                                      text("Result"), text("Length"), text("Diameter")}));
+        QCOMPARE(header,
+            (QStringList { text("Time"), text("ProductID"), text("Material number"), text("Order number"),
+                text("Result"), text("Length"), text("Diameter") }));
         QCOMPARE(cell(book, "A2"), text("2024-03-01 08:15:30"));
         QCOMPARE(cell(book, "B2"), number("17", "int"));
-        QCOMPARE((QStringList{cell(book, "C2"), cell(book, "D2"), cell(book, "E2")}), cells);
+        QCOMPARE((QStringList { cell(book, "C2"), cell(book, "D2"), cell(book, "E2") }), cells);
         QCOMPARE(cell(book, "F2"), text("TALVORIN长度:120.5;宽度:30.2"));
         QCOMPARE(cell(book, "G2"), text("12.5", kCentred));
         QCOMPARE(cell(book, "H2"), text("3", kRed));
         QCOMPARE(cell(book, "I2"), text("4", kCentred));
-        QCOMPARE(book.value("merged").toArray(), QJsonArray{"G1:J1"}); // four holes, though two share a column
+        QCOMPARE(
+            book.value("merged").toArray(), QJsonArray { "G1:J1" }); // four holes, though two share a column
     }
 
     void reportMerge_data()
     {
         QTest::addColumn<QList<int>>("holeCounts");
         QTest::addColumn<QJsonArray>("merged");
-        QTest::newRow("widest 3") << QList<int>{1, 3, 2} << QJsonArray{"G1:I1"};
-        QTest::newRow("widest 2") << QList<int>{2} << QJsonArray{"G1:H1"};
-        QTest::newRow("widest 1") << QList<int>{1, 0} << QJsonArray{};
+        QTest::newRow("widest 3") << QList<int> { 1, 3, 2 } << QJsonArray { "G1:I1" };
+        QTest::newRow("widest 2") << QList<int> { 2 } << QJsonArray { "G1:H1" };
+        QTest::newRow("widest 1") << QList<int> { 1, 0 } << QJsonArray {};
     }
     void reportMerge()
     {
@@ -180,9 +184,12 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("log");
-        QTest::newRow("cancelled") << "r.xlsx" << "r.xlsx cancelled after 256 of 300 products";
-        QTest::newRow("no such folder") << "no/r.xlsx" << "Cannot save the workbook .*no/r.xlsx: \\w";
-        QTest::newRow("name taken by a folder") << "DectDB" << "Cannot save the workbook .*DectDB: \\w";
+        QTest::newRow("cancelled") << "r.xlsx"
+                                   << "r.xlsx cancelled after 256 of 300 products";
+        QTest::newRow("no such folder") << "no/r.xlsx"
+                                        << "Cannot save the workbook .*no/r.xlsx: \\w";
+        QTest::newRow("name taken by a folder") << "DectDB"
+                                                << "Cannot save the workbook .*DectDB: \\w";
     }
     void reportAborted()
     {
@@ -192,8 +199,10 @@ private slots:
         const QStringList before = QDir(m_dir.path()).entryList();
         MessageGuard::expect(QRegularExpression(log));
         QTest::ignoreMessage(cancel ? QtInfoMsg : QtCriticalMsg, QRegularExpression(log));
-        FileReveal::setLauncher([](const QString &, const QStringList &, const QString &) { QFAIL("revealed"); });
-        ReportExport::run(path(name), QVector<ProductPtr>(300, product(1, "M", 3, {"0:1"})), [&](int) { return !cancel; });
+        FileReveal::setLauncher(
+            [](const QString &, const QStringList &, const QString &) { QFAIL("revealed"); });
+        ReportExport::run(path(name), QVector<ProductPtr>(300, product(1, "M", 3, { "0:1" })),
+            [&](int) { return !cancel; });
         QCOMPARE(QDir(m_dir.path()).entryList(), before);
     }
 
@@ -202,13 +211,13 @@ private slots:
     {
         QTest::addColumn<QList<double>>("values");
         QTest::addColumn<QStringList>("styles");
-        QTest::newRow("one") << QList<double>{2.0} << QStringList{kCentred};
-        QTest::newRow("two equal") << QList<double>{2.0, 2.0} << QStringList{kBlue, kBlue};
-        QTest::newRow("five") << QList<double>{1, 2, 3, 4, 5}
-                              << QStringList{kDarkYellow, kDarkYellow, kCentred, kBlue, kBlue};
-        QTest::newRow("nine") << QList<double>{5, 1, 9, 3, 7, 2, 8, 4, 6}
-                              << QStringList{kCentred, kDarkYellow, kBlue, kDarkYellow, kBlue, kDarkYellow, kBlue,
-                                             kDarkYellow, kBlue};
+        QTest::newRow("one") << QList<double> { 2.0 } << QStringList { kCentred };
+        QTest::newRow("two equal") << QList<double> { 2.0, 2.0 } << QStringList { kBlue, kBlue };
+        QTest::newRow("five") << QList<double> { 1, 2, 3, 4, 5 }
+                              << QStringList { kDarkYellow, kDarkYellow, kCentred, kBlue, kBlue };
+        QTest::newRow("nine") << QList<double> { 5, 1, 9, 3, 7, 2, 8, 4, 6 }
+                              << QStringList { kCentred, kDarkYellow, kBlue, kDarkYellow, kBlue, kDarkYellow,
+                                     kBlue, kDarkYellow, kBlue };
     }
     void currentColours()
     {
@@ -216,7 +225,7 @@ private slots:
         QFETCH(QStringList, styles);
         QList<HoleEntry> holes;
         for (int i = 0; i < values.size(); ++i)
-            holes.append({i, true, values.at(i), 1.0f});
+            holes.append({ i, true, values.at(i), 1.0f });
         const QString file = path(QStringLiteral("colours.xlsx"));
         QVERIFY(CurrentProductWorkbookWriter::write(file, holes, {}));
         const QJsonObject book = readBook(file);
@@ -227,32 +236,34 @@ private slots:
     void currentSheet()
     {
         const QString file = path(QStringLiteral("current.xlsx"));
-        const QStringList lines{QStringLiteral("TALVORIN长度:\t120.5"), QStringLiteral("宽度:a:\t30"),
-                                QStringLiteral("bare"), QStringLiteral(":\t7")};
-        QVERIFY(CurrentProductWorkbookWriter::write(file, {{4, false, 3.25, 5.3f}, {5, true, 2.0, -1.0f}}, lines));
+        const QStringList lines { QStringLiteral("TALVORIN长度:\t120.5"), QStringLiteral("宽度:a:\t30"),
+            QStringLiteral("bare"), QStringLiteral(":\t7") };
+        QVERIFY(CurrentProductWorkbookWriter::write(
+            file, { { 4, false, 3.25, 5.3f }, { 5, true, 2.0, -1.0f } }, lines));
         const QJsonObject book = readBook(file);
         QStringList header;
-        for (const QString ref : {"A1", "B1", "C1", "D1", "E1", "F1", "G1"})
+        for (const QString ref : { "A1", "B1", "C1", "D1", "E1", "F1", "G1" })
             header << cell(book, ref);
-        QCOMPARE(header, (QStringList{text("order"), text("value"), text("result"), text("postion"), text(""),
-                                      text("length"), text("value")}));
+        QCOMPARE(header,
+            (QStringList { text("order"), text("value"), text("result"), text("postion"), text(""),
+                text("length"), text("value") }));
         QCOMPARE(cell(book, "A2"), number("5", "int"));
         QCOMPARE(cell(book, "B2"), number("3.25", "float", kBlue));
         QCOMPARE(cell(book, "C2"), text("NG", kRed));
         QCOMPARE(cell(book, "D2"), number("5.300000190734863", "float"));
         QCOMPARE(cell(book, "C3"), text("OK", kCentred));
         QCOMPARE(cell(book, "D3"), number("-1", "int"));
-        QCOMPARE((QStringList{cell(book, "F2"), cell(book, "G2"), cell(book, "F3"), cell(book, "G3")}),
-                 (QStringList{text("TALVORIN长度"), text("\t120.5"), text("宽度"), text("a")}));
-        QCOMPARE((QStringList{cell(book, "F4"), cell(book, "G4"), cell(book, "F5"), cell(book, "G5")}),
-                 (QStringList{text("bare"), "-", "-", text("\t7")}));
+        QCOMPARE((QStringList { cell(book, "F2"), cell(book, "G2"), cell(book, "F3"), cell(book, "G3") }),
+            (QStringList { text("TALVORIN长度"), text("\t120.5"), text("宽度"), text("a") }));
+        QCOMPARE((QStringList { cell(book, "F4"), cell(book, "G4"), cell(book, "F5"), cell(book, "G5") }),
+            (QStringList { text("bare"), "-", "-", text("\t7") }));
         QCOMPARE(book.value("max_row").toInt(), 5);
     }
 
     void explorerCommandLine()
     {
         QCOMPARE(FileReveal::explorerCommandLine(QStringLiteral("C:/dir/sub dir/报表.xlsx")),
-                 QStringLiteral(R"(explorer.exe /select,"C:\dir\sub dir\报表.xlsx")"));
+            QStringLiteral(R"(explorer.exe /select,"C:\dir\sub dir\报表.xlsx")"));
     }
 
     // The panel's export button, from the host's results to the saved workbook.
@@ -272,7 +283,8 @@ private slots:
         emit host.Signal_McEvent(TestHost::mcu(QStringLiteral("CamLenStart")));
         emit host.cameraDetectionCompleted(TestHost::hole(2.5, 1.9, 2.1));
         emit host.cameraDetectionCompleted(TestHost::hole(2.0, 1.9, 2.1));
-        emit host.cameraDetectionCompleted(TestHost::sizeGroup({{QStringLiteral("TALVORIN长度"), 120.5}}, 0, 200));
+        emit host.cameraDetectionCompleted(
+            TestHost::sizeGroup({ { QStringLiteral("TALVORIN长度"), 120.5 } }, 0, 200));
 
         const QString file = path(QStringLiteral("panel.xlsx"));
         QFile::remove(file);
@@ -288,15 +300,15 @@ private slots:
             if (b->text() == QStringLiteral("导出当前产品尺寸数据"))
                 b->click();
 
-        QCOMPARE(asked, (QStringList{"1", "Save File", "xlsx (*.xlsx)"}));
+        QCOMPARE(asked, (QStringList { "1", "Save File", "xlsx (*.xlsx)" }));
         QCOMPARE(reveals, cancel ? 0 : 1);
         QCOMPARE(QFile::exists(file), !cancel);
         if (cancel)
             return;
         const QJsonObject book = readBook(file);
-        QCOMPARE((QStringList{cell(book, "A2"), cell(book, "B2"), cell(book, "C2"), cell(book, "B3")}),
-                 (QStringList{number("1", "int"), number("2.5", "float", kBlue), text("NG", kRed),
-                              number("2", "int", kDarkYellow)}));
+        QCOMPARE((QStringList { cell(book, "A2"), cell(book, "B2"), cell(book, "C2"), cell(book, "B3") }),
+            (QStringList { number("1", "int"), number("2.5", "float", kBlue), text("NG", kRed),
+                number("2", "int", kDarkYellow) }));
         QCOMPARE(cell(book, "F2"), text("TALVORIN长度"));
     }
 };

@@ -28,8 +28,8 @@ private slots:
         const auto metadata = reinterpret_cast<MetadataFunction>(library.resolve("qt_plugin_query_metadata"));
         QVERIFY(metadata);
         const QByteArray expected = QByteArray("QTMETADATA !", 12) + QByteArray::fromHex("00050f00bf02781f")
-                                    + "com.kvt.quorvex.Custom_TALVORIN" + QByteArray::fromHex("036f") + "Custom_TALVORIN"
-                                    + QByteArray::fromHex("ff");
+            + "com.kvt.quorvex.Custom_TALVORIN" + QByteArray::fromHex("036f") + "Custom_TALVORIN"
+            + QByteArray::fromHex("ff");
         QCOMPARE(expected.size(), 69);
         QCOMPARE(QByteArray(metadata(), 69), expected);
 
@@ -39,14 +39,15 @@ private slots:
         QVERIFY(instance && instance->qt_metacast("com.kvt.quorvex.PluginWidget") == instance);
         auto *prototype = qobject_cast<PluginWidget *>(instance);
         QCOMPARE((QStringList { prototype->pluginId(), prototype->displayName(), prototype->category() }),
-                 (QStringList { "com.kvt.quorvex.Custom_TALVORIN", "TALVORIN-V2.2", "定制" }));
+            (QStringList { "com.kvt.quorvex.Custom_TALVORIN", "TALVORIN-V2.2", "定制" }));
         QVERIFY(prototype->children().isEmpty());
         const QMetaObject *meta = instance->metaObject();
         QStringList signatures;
         for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
             signatures << QString::fromLatin1(meta->method(i).methodSignature());
-        QCOMPARE(signatures, (QStringList { "onCameraDetectionCompleted(ProductProcessData)", "onExport()",
-                                       "onCurRunningModeChanged(CurMode)", "onQuery()", "onMcuEvent(McuEvent)" }));
+        QCOMPARE(signatures,
+            (QStringList { "onCameraDetectionCompleted(ProductProcessData)", "onExport()",
+                "onCurRunningModeChanged(CurMode)", "onQuery()", "onMcuEvent(McuEvent)" }));
 
         // A working panel opens its database; the host's interface outlives it.
         QTemporaryDir data;

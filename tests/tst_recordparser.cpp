@@ -18,8 +18,7 @@
 
 namespace {
 
-template <typename Item>
-QString describe(const QList<std::shared_ptr<Item>> &items)
+template <typename Item> QString describe(const QList<std::shared_ptr<Item>> &items)
 {
     QStringList parts;
     for (const auto &i : items) {
@@ -34,29 +33,75 @@ QString describe(const QList<std::shared_ptr<Item>> &items)
     return parts.join(QLatin1Char(' '));
 }
 
-QByteArray hole(const QByteArray &idx, const QByteArray &status, const QByteArray &position, const QByteArray &value)
+QByteArray hole(
+    const QByteArray &idx, const QByteArray &status, const QByteArray &position, const QByteArray &value)
 {
-    return "{\"idx\":" + idx + ",\"position\":" + position + ",\"status\":" + status + ",\"value\":" + value + "}";
+    return "{\"idx\":" + idx + ",\"position\":" + position + ",\"status\":" + status + ",\"value\":" + value
+        + "}";
 }
 
 // Bits of JSON that are known to separate readers.
 const char *const kFragments[] = {
-    "0", "-0", "-0.0", "1e-400", "1e400", "4.9e-324", "2.2250738585072014e-308", "1.7976931348623159e308",
-    "9223372036854775808", "-9223372036854775809", "18446744073709551616", "2147483648", "2147483647.0", "1.5",
-    "1E2", "1.", ".5", "01", "-", "+1", "NaN", "true", "null", "\"\"", "\"\\u0000\"", "\"\\ud800\"", "\"\\udc00\"",
-    "\"\\ud83d\\ude00\"", "\"\xe5\x88\x92\"", "\"\xff\"", "\"\xed\xa0\x80\"", "\"\xc0\xaf\"", "\"a\x01\"", "\"\\a\"",
-    "[]", "{}", "[1,]", "{\"a\":1,}", "1.015625", "999999.5", "0.0000125", "\xef\xbb\xbf", "\f", "[] []",
+    "0",
+    "-0",
+    "-0.0",
+    "1e-400",
+    "1e400",
+    "4.9e-324",
+    "2.2250738585072014e-308",
+    "1.7976931348623159e308",
+    "9223372036854775808",
+    "-9223372036854775809",
+    "18446744073709551616",
+    "2147483648",
+    "2147483647.0",
+    "1.5",
+    "1E2",
+    "1.",
+    ".5",
+    "01",
+    "-",
+    "+1",
+    "NaN",
+    "true",
+    "null",
+    "\"\"",
+    "\"\\u0000\"",
+    "\"\\ud800\"",
+    "\"\\udc00\"",
+    "\"\\ud83d\\ude00\"",
+    "\"\xe5\x88\x92\"",
+    "\"\xff\"",
+    "\"\xed\xa0\x80\"",
+    "\"\xc0\xaf\"",
+    "\"a\x01\"",
+    "\"\\a\"",
+    "[]",
+    "{}",
+    "[1,]",
+    "{\"a\":1,}",
+    "1.015625",
+    "999999.5",
+    "0.0000125",
+    "\xef\xbb\xbf",
+    "\f",
+    "[] []",
 };
 constexpr int kFragmentCount = int(sizeof kFragments / sizeof *kFragments);
 
 QByteArray value(QRandomGenerator &rng)
 {
     switch (rng.bounded(5)) {
-    case 0: return QByteArray::number(rng.bounded(-5, 40));
-    case 1: return QByteArray::number(double(float(rng.bounded(200.0) - 20.0)), 'g', 17);
-    case 2: return QByteArray::number(7.9 + rng.bounded(0.2), 'g', rng.bounded(1, 18));
-    case 3: return "[\"\xe8\x84\x8f\xe6\xb1\xa1\"," + QByteArray(kFragments[rng.bounded(kFragmentCount)]) + "]";
-    default: return QByteArray(kFragments[rng.bounded(kFragmentCount)]);
+    case 0:
+        return QByteArray::number(rng.bounded(-5, 40));
+    case 1:
+        return QByteArray::number(double(float(rng.bounded(200.0) - 20.0)), 'g', 17);
+    case 2:
+        return QByteArray::number(7.9 + rng.bounded(0.2), 'g', rng.bounded(1, 18));
+    case 3:
+        return "[\"\xe8\x84\x8f\xe6\xb1\xa1\"," + QByteArray(kFragments[rng.bounded(kFragmentCount)]) + "]";
+    default:
+        return QByteArray(kFragments[rng.bounded(kFragmentCount)]);
     }
 }
 
@@ -66,8 +111,10 @@ QByteArray document(QRandomGenerator &rng, bool mangle)
 {
     QByteArray doc = "[";
     for (int i = rng.bounded(25); i > 0; --i) {
-        for (const char *key : {"idx", "status", "position", "value", "ngtypes", "idx", "extra"})
-            doc += rng.bounded(8) ? (doc.endsWith('[') || doc.endsWith(',') ? "{\"" : ",\"") + QByteArray(key) + "\":" + value(rng) : "";
+        for (const char *key : { "idx", "status", "position", "value", "ngtypes", "idx", "extra" })
+            doc += rng.bounded(8) ? (doc.endsWith('[') || doc.endsWith(',') ? "{\"" : ",\"") + QByteArray(key)
+                    + "\":" + value(rng)
+                                  : "";
         doc += rng.bounded(10) ? "}," : "},1,";
     }
     doc = doc.left(doc.size() - 1) + "]";
@@ -78,7 +125,9 @@ QByteArray document(QRandomGenerator &rng, bool mangle)
         if (e == 1)
             doc.truncate(at);
         else
-            doc.replace(at, rng.bounded(3), rng.bounded(2) ? QByteArray(1, char(rng.bounded(256))) : QByteArray(kFragments[rng.bounded(kFragmentCount)]));
+            doc.replace(at, rng.bounded(3),
+                rng.bounded(2) ? QByteArray(1, char(rng.bounded(256)))
+                               : QByteArray(kFragments[rng.bounded(kFragmentCount)]));
     }
     return doc;
 }
@@ -106,16 +155,25 @@ void TestRecordParser::readsRules_data()
     QTest::addColumn<QString>("holes");
     QTest::addColumn<QString>("apes");
     const QByteArray h = hole("0", "true", "5.300000190734863", "8.0123456");
-    QTest::newRow("written by the panel") << "[" + h + "]" << "{0,1,5.3,8.01235}" << "";
-    QTest::newRow("object at top") << h << "" << "";
-    QTest::newRow("missing value") << "[1," + h + ",{\"idx\":1,\"position\":1,\"status\":true}," + hole("2", "false", "-1", "7.9") + "]"
-                                   << "{0,1,5.3,8.01235} {2,0,-1,7.9}" << "";
-    QTest::newRow("numeric status, idx not whole") << "[" + hole("1.5", "1", "0.000012", "12.5") + "]" << "{0,0,1.2e-05,12.5}" << "";
-    QTest::newRow("idx beyond int, text value") << "[" + hole("2147483648", "true", "3.0", "\"8\"") + "]" << "{0,1,3,0}" << "";
-    QTest::newRow("appearance")
-        << QByteArray("[{\"idx\":0,\"ngtypes\":[\"\xe5\x88\x92\xe4\xbc\xa4\",1],\"position\":0,\"status\":false},"
-                      "{\"idx\":1,\"ngtypes\":\"x\",\"position\":2.5,\"status\":true},{\"idx\":2,\"position\":1,\"status\":true}]")
-        << "" << QStringLiteral("{0,0,0,划伤|<null>|} {1,1,2.5,}");
+    QTest::newRow("written by the panel") << "[" + h + "]"
+                                          << "{0,1,5.3,8.01235}"
+                                          << "";
+    QTest::newRow("object at top") << h << ""
+                                   << "";
+    QTest::newRow("missing value") << "[1," + h + ",{\"idx\":1,\"position\":1,\"status\":true},"
+            + hole("2", "false", "-1", "7.9") + "]"
+                                   << "{0,1,5.3,8.01235} {2,0,-1,7.9}"
+                                   << "";
+    QTest::newRow("numeric status, idx not whole") << "[" + hole("1.5", "1", "0.000012", "12.5") + "]"
+                                                   << "{0,0,1.2e-05,12.5}"
+                                                   << "";
+    QTest::newRow("idx beyond int, text value") << "[" + hole("2147483648", "true", "3.0", "\"8\"") + "]"
+                                                << "{0,1,3,0}"
+                                                << "";
+    QTest::newRow("appearance") << QByteArray(
+        "[{\"idx\":0,\"ngtypes\":[\"\xe5\x88\x92\xe4\xbc\xa4\",1],\"position\":0,\"status\":false},"
+        "{\"idx\":1,\"ngtypes\":\"x\",\"position\":2.5,\"status\":true},{\"idx\":2,\"position\":1,\"status\":"
+        "true}]") << "" << QStringLiteral("{0,0,0,划伤|<null>|} {1,1,2.5,}");
 }
 
 void TestRecordParser::readsRules()
@@ -145,9 +203,11 @@ void TestRecordParser::agreesWithQtReader()
         const QByteArray input = document(rng, kind == 2);
         const QString holes = describe(RecordJsonParser::parseHoles(input));
         const QString apes = describe(RecordJsonParser::parseApes(input));
-        if (holes != describe(RecordJsonParser::parseHolesQt(input)) || apes != describe(RecordJsonParser::parseApesQt(input)))
+        if (holes != describe(RecordJsonParser::parseHolesQt(input))
+            || apes != describe(RecordJsonParser::parseApesQt(input)))
             QFAIL(qPrintable(QStringLiteral("readers differ on %1 (fast: %2 / %3)")
-                                 .arg(QString::fromLatin1(input.toPercentEncoding(" []{}:,\"'.-+")).left(400), holes, apes)));
+                                 .arg(QString::fromLatin1(input.toPercentEncoding(" []{}:,\"'.-+")).left(400),
+                                     holes, apes)));
     }
 }
 
@@ -155,8 +215,8 @@ void TestRecordParser::numberTextMatchesQt_data()
 {
     QTest::addColumn<int>("family");
     int f = 0;
-    for (const char *name : {"random bits", "widened floats", "near a nominal diameter", "short dyadic fractions (ties)",
-                             "integers", "six-digit decimals"})
+    for (const char *name : { "random bits", "widened floats", "near a nominal diameter",
+             "short dyadic fractions (ties)", "integers", "six-digit decimals" })
         QTest::newRow(name) << f++;
 }
 
@@ -164,25 +224,40 @@ void TestRecordParser::numberTextMatchesQt_data()
 void TestRecordParser::numberTextMatchesQt()
 {
     QFETCH(int, family);
-    const double chosen[] = {0.0, -0.0, 1.0, 12.5, 0.000012, double(5.3f), 1.015625, -1.015625, 1234565.0,
-                             999999.5, 9999995.0, 1e21, 4.9e-324, DBL_MAX, DBL_MIN, -0.000125, INFINITY, NAN};
+    const double chosen[] = { 0.0, -0.0, 1.0, 12.5, 0.000012, double(5.3f), 1.015625, -1.015625, 1234565.0,
+        999999.5, 9999995.0, 1e21, 4.9e-324, DBL_MAX, DBL_MIN, -0.000125, INFINITY, NAN };
     QRandomGenerator rng(7u + quint32(family));
     TextPool pool;
     for (int i = 0; i < 200000; ++i) {
         double v = 0;
         const quint64 bits = rng.generate64();
         switch (i < int(sizeof chosen / sizeof *chosen) ? -1 : family) {
-        case -1: v = chosen[i]; break;
-        case 0: std::memcpy(&v, &bits, sizeof v); break;
-        case 1: v = double(float(rng.bounded(4000.0) - 2000.0) * 0.1f); break;
-        case 2: v = 7.9 + rng.bounded(0.2); break;
-        case 3: v = std::ldexp(double(rng.bounded(1 << 20)), -rng.bounded(1, 30)); break;
-        case 4: v = double(rng.bounded(20000000)) * (rng.bounded(2) ? 1.0 : -10.0); break;
-        default: v = std::round(rng.bounded(1e6)) / 1e6 * std::pow(10.0, rng.bounded(-12, 12)); break;
+        case -1:
+            v = chosen[i];
+            break;
+        case 0:
+            std::memcpy(&v, &bits, sizeof v);
+            break;
+        case 1:
+            v = double(float(rng.bounded(4000.0) - 2000.0) * 0.1f);
+            break;
+        case 2:
+            v = 7.9 + rng.bounded(0.2);
+            break;
+        case 3:
+            v = std::ldexp(double(rng.bounded(1 << 20)), -rng.bounded(1, 30));
+            break;
+        case 4:
+            v = double(rng.bounded(20000000)) * (rng.bounded(2) ? 1.0 : -10.0);
+            break;
+        default:
+            v = std::round(rng.bounded(1e6)) / 1e6 * std::pow(10.0, rng.bounded(-12, 12));
+            break;
         }
         const QString expected = QString::number(v, 'g', 6);
         if (NumberText::of(v) != expected || NumberText::of(v, &pool) != expected)
-            QFAIL(qPrintable(QStringLiteral("%1 gives %2, Qt %3").arg(QString::number(v, 'g', 17), NumberText::of(v), expected)));
+            QFAIL(qPrintable(QStringLiteral("%1 gives %2, Qt %3")
+                                 .arg(QString::number(v, 'g', 17), NumberText::of(v), expected)));
     }
 }
 
@@ -192,8 +267,10 @@ void TestRecordParser::panelTextsMakeOneBlock()
 {
     QList<HoleEntry> holes;
     for (int i = 0; i < 20; ++i)
-        holes.append(HoleEntry{i, i != 4, 8.0 + (i - 10) * 0.0037, i == 7 ? -1.0f : float(i * 12.3 + 0.1)});
-    const QList<ApeEntry> apes{ApeEntry{0, true, {}, 0.0f}, ApeEntry{1, false, {QStringLiteral("划伤")}, 41.3f}};
+        holes.append(
+            HoleEntry { i, i != 4, 8.0 + (i - 10) * 0.0037, i == 7 ? -1.0f : float(i * 12.3 + 0.1) });
+    const QList<ApeEntry> apes { ApeEntry { 0, true, {}, 0.0f },
+        ApeEntry { 1, false, { QStringLiteral("划伤") }, 41.3f } };
     const QByteArray diameter = ProductRowCodec::diameterJson(holes).toUtf8();
     const QByteArray appearance = ProductRowCodec::appearanceJson(apes).toUtf8();
     RecordJsonParser parser;

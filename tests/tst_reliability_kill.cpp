@@ -40,14 +40,16 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("DectDB")));
         const QString file = dir.filePath(QStringLiteral("DectDB/TLV.db"));
-        const int kills = qEnvironmentVariableIsSet("TLV_KILLS") ? qEnvironmentVariableIntValue("TLV_KILLS") : 30;
+        const int kills
+            = qEnvironmentVariableIsSet("TLV_KILLS") ? qEnvironmentVariableIntValue("TLV_KILLS") : 30;
         QRandomGenerator random(20240506);
         QSet<int> reported;
         for (int round = 0; round < kills; ++round) {
             QProcess writer;
             writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            writer.start(QStringLiteral(TLV_WRITER), { QStringLiteral("--base"), dir.path(), QStringLiteral("--first-pid"),
-                                                       QString::number(round * 100000 + 1) });
+            writer.start(QStringLiteral(TLV_WRITER),
+                { QStringLiteral("--base"), dir.path(), QStringLiteral("--first-pid"),
+                    QString::number(round * 100000 + 1) });
             QVERIFY(writer.waitForStarted());
             // Mostly during inserts, now and then while it is still opening the database.
             if (random.bounded(10) != 0)
@@ -60,7 +62,8 @@ private slots:
                     reported.insert(line.mid(7).toInt());
             const auto found = inspect(file);
             QCOMPARE(found.first, QStringLiteral("ok"));
-            QVERIFY2(found.second.contains(reported), qPrintable(QStringLiteral("round %1 lost products").arg(round)));
+            QVERIFY2(found.second.contains(reported),
+                qPrintable(QStringLiteral("round %1 lost products").arg(round)));
         }
         QVERIFY(reported.size() > kills); // the kills hit running inserts, not only start-ups
     }

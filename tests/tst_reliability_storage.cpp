@@ -30,8 +30,8 @@ ProductRow product(int pid)
 {
     // Large enough that every product needs pages of its own.
     return ProductRow { QStringLiteral("2024-05-06 14:03:%1").arg(pid, 2, 10, QLatin1Char('0')), pid,
-                        QStringLiteral("M,O"), QString(3000, QLatin1Char('s')), QStringLiteral("[]"),
-                        QStringLiteral("[]"), 3 };
+        QStringLiteral("M,O"), QString(3000, QLatin1Char('s')), QStringLiteral("[]"), QStringLiteral("[]"),
+        3 };
 }
 
 } // namespace
@@ -62,7 +62,10 @@ class ReliabilityStorageTest : public QObject
             values << query.value(0).toString();
         return values;
     }
-    QStringList stored() const { return run(QStringLiteral("select pid || ' ' || uptime from product_data_new order by id")); }
+    QStringList stored() const
+    {
+        return run(QStringLiteral("select pid || ' ' || uptime from product_data_new order by id"));
+    }
 
 private slots:
     void initTestCase() { previous = qInstallMessageHandler(collect); }
@@ -85,10 +88,15 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("sql"); // connection, statement that breaks, statement that heals
-        QTest::addColumn<bool>("viaTimer");   // stored by the retry timer, not before the next product
-        QTest::newRow("write lock held by another writer") << "" << QStringList { "other", "BEGIN IMMEDIATE", "ROLLBACK" } << false;
-        QTest::newRow("disk full") << "" << QStringList { "tlv", "PRAGMA max_page_count=1", "PRAGMA max_page_count=1073741823" } << true;
-        QTest::newRow("file read-only") << "" << QStringList { "tlv", "PRAGMA query_only=1", "PRAGMA query_only=0" } << false;
+        QTest::addColumn<bool>("viaTimer"); // stored by the retry timer, not before the next product
+        QTest::newRow("write lock held by another writer")
+            << "" << QStringList { "other", "BEGIN IMMEDIATE", "ROLLBACK" } << false;
+        QTest::newRow("disk full") << ""
+                                   << QStringList { "tlv", "PRAGMA max_page_count=1",
+                                          "PRAGMA max_page_count=1073741823" }
+                                   << true;
+        QTest::newRow("file read-only")
+            << "" << QStringList { "tlv", "PRAGMA query_only=1", "PRAGMA query_only=0" } << false;
         QTest::newRow("folder gone") << "folder" << QStringList() << true;
         QTest::newRow("file deleted") << "delete" << QStringList() << false;
         QTest::newRow("connection reopened") << "reopen" << QStringList() << false;
@@ -125,8 +133,10 @@ private slots:
         if (waits) {
             QCOMPARE(m_store->pending(), 2);
             // Each failure names the product, the file and the driver's reason.
-            QVERIFY(!messages.filter(file()).filter(QStringLiteral("pid: 2 ")).filter(
-                QRegularExpression(QStringLiteral("locked|full|readonly|unable to open"))).isEmpty());
+            QVERIFY(!messages.filter(file())
+                         .filter(QStringLiteral("pid: 2 "))
+                         .filter(QRegularExpression(QStringLiteral("locked|full|readonly|unable to open")))
+                         .isEmpty());
         }
 
         if (!sql.isEmpty())
@@ -162,13 +172,16 @@ private slots:
         messages.clear();
         m_store.reset();
         QCOMPARE(stored(), healed ? (QStringList { row(5), row(6) }) : QStringList());
-        QCOMPARE(messages.filter(QRegularExpression(QStringLiteral("^pid: [56] .*never stored"))).size(), healed ? 0 : 2);
+        QCOMPARE(messages.filter(QRegularExpression(QStringLiteral("^pid: [56] .*never stored"))).size(),
+            healed ? 0 : 2);
     }
 
     void lockedAtStartUp()
     {
         run(QLatin1String(ProductStore::createTableSql), QStringLiteral("other"));
-        run(QStringLiteral("insert into product_data_new (pid, uptime) values (1, '%1')").arg(product(1).uptime), QStringLiteral("other"));
+        run(QStringLiteral("insert into product_data_new (pid, uptime) values (1, '%1')")
+                .arg(product(1).uptime),
+            QStringLiteral("other"));
         // A backup holds the whole file while the panel starts: no table is created, nothing is fatal.
         run(QStringLiteral("BEGIN EXCLUSIVE"), QStringLiteral("other"));
         m_store = std::make_unique<ProductStore>();
@@ -183,13 +196,18 @@ private slots:
 
     void foreignSchema()
     {
-        run(QStringLiteral("create table product_data_new (id integer primary key, uptime text, pid integer, line text not null)"));
+        run(QStringLiteral("create table product_data_new (id integer primary key, uptime text, pid integer, "
+                           "line text not null)"));
         m_store = std::make_unique<ProductStore>();
         QVERIFY(m_store->open(file()));
         // Reported once, naming what is missing and what the panel cannot fill.
         QCOMPARE(messages.filter(QStringLiteral("missing columns")).size(), 1);
-        QVERIFY(messages.filter(QRegularExpression(QStringLiteral(
-            R"(missing columns \("barcode", "psize", "diameter", "appearance", "status"\).*\("line"\))"))).size() == 1);
+        QVERIFY(
+            messages
+                .filter(QRegularExpression(QStringLiteral(
+                    R"(missing columns \("barcode", "psize", "diameter", "appearance", "status"\).*\("line"\))")))
+                .size()
+            == 1);
         QVERIFY(!m_store->store(product(1)));
         QVERIFY(messages.last().contains(QStringLiteral("no column named")));
         m_store->setQueueLimit(1);
@@ -205,11 +223,13 @@ private slots:
         noise.close();
         // Only a file that is really no database ends the host, at start-up, and is left alone.
         QProcess writer;
-        writer.start(QStringLiteral(TLV_WRITER), { QStringLiteral("--base"), m_dir->path(), QStringLiteral("--count"), QStringLiteral("3") });
+        writer.start(QStringLiteral(TLV_WRITER),
+            { QStringLiteral("--base"), m_dir->path(), QStringLiteral("--count"), QStringLiteral("3") });
         QVERIFY(writer.waitForFinished(60000));
         QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
         QVERIFY(writer.readAllStandardOutput().isEmpty());
-        QVERIFY(writer.readAllStandardError().contains("Create product_data_new table failed: file is not a database"));
+        QVERIFY(writer.readAllStandardError().contains(
+            "Create product_data_new table failed: file is not a database"));
         QVERIFY(noise.open(QIODevice::ReadOnly));
         QCOMPARE(noise.readAll(), QByteArray(16384, 'x'));
     }

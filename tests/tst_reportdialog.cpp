@@ -41,7 +41,7 @@ const QString kToday = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"
 // Stores `count` products stamped `uptime` (today when only a time is given), every
 // `ngEvery`-th with status 0.
 bool seed(const QString &path, int count, QString uptime, int ngEvery = 0,
-          const QString &diameter = QStringLiteral("[]"), const QString &appearance = QStringLiteral("[]"))
+    const QString &diameter = QStringLiteral("[]"), const QString &appearance = QStringLiteral("[]"))
 {
     if (uptime.size() == 8)
         uptime = kToday + QLatin1Char(' ') + uptime;
@@ -51,13 +51,14 @@ bool seed(const QString &path, int count, QString uptime, int ngEvery = 0,
         db.setDatabaseName(path);
         QSqlQuery q(db);
         ok = db.open() && db.transaction()
-             && (db.tables().contains(QStringLiteral("product_data_new"))
-                 || q.exec(QLatin1String(ProductStore::createTableSql)))
-             && q.prepare(QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
-                                         "appearance, status) values (?, ?, 'M1,W1', 'L:12.5', ?, ?, ?)"));
+            && (db.tables().contains(QStringLiteral("product_data_new"))
+                || q.exec(QLatin1String(ProductStore::createTableSql)))
+            && q.prepare(
+                QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
+                               "appearance, status) values (?, ?, 'M1,W1', 'L:12.5', ?, ?, ?)"));
         for (int i = 0; ok && i < count; ++i) {
-            for (const QVariant &v : {QVariant(uptime), QVariant(i + 1), QVariant(diameter), QVariant(appearance),
-                                      QVariant(ngEvery && i % ngEvery == 0 ? 0 : 3)})
+            for (const QVariant &v : { QVariant(uptime), QVariant(i + 1), QVariant(diameter),
+                     QVariant(appearance), QVariant(ngEvery && i % ngEvery == 0 ? 0 : 3) })
                 q.addBindValue(v);
             ok = q.exec();
         }
@@ -67,8 +68,7 @@ bool seed(const QString &path, int count, QString uptime, int ngEvery = 0,
     return ok;
 }
 
-template <typename T>
-T *child(QObject *dialog, const char *name)
+template <typename T> T *child(QObject *dialog, const char *name)
 {
     return dialog->findChild<T *>(QString::fromLatin1(name));
 }
@@ -82,7 +82,12 @@ QChart *chartIn(QObject *dialog, const char *host)
 QString total(QObject *dialog, int rows = -1)
 {
     auto *label = child<QLabel>(dialog, "lbTotal");
-    (void)QTest::qWaitFor([&] { return rows < 0 || QString(label->text()).remove(QRegularExpression("\\D")) == QString::number(rows); }, 20000);
+    (void)QTest::qWaitFor(
+        [&] {
+            return rows < 0
+                || QString(label->text()).remove(QRegularExpression("\\D")) == QString::number(rows);
+        },
+        20000);
     return label->text();
 }
 
@@ -93,8 +98,10 @@ QAbstractItemModel *products(QObject *dialog)
 
 void setRange(QObject *dialog, const QString &from, const QString &to)
 {
-    child<QDateTimeEdit>(dialog, "dateTimeStart")->setDateTime(QDateTime(QDate::currentDate(), QTime::fromString(from)));
-    child<QDateTimeEdit>(dialog, "dateTimeEnd")->setDateTime(QDateTime(QDate::currentDate(), QTime::fromString(to)));
+    child<QDateTimeEdit>(dialog, "dateTimeStart")
+        ->setDateTime(QDateTime(QDate::currentDate(), QTime::fromString(from)));
+    child<QDateTimeEdit>(dialog, "dateTimeEnd")
+        ->setDateTime(QDateTime(QDate::currentDate(), QTime::fromString(to)));
 }
 
 void clickFind(QObject *dialog)
@@ -133,15 +140,16 @@ private slots:
         ReportTable dialog(m_path);
         QStringList totalsSeen;
         QList<int> batches;
-        connect(products(&dialog), &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex &, int first, int last) {
-            batches << last - first + 1;
-            totalsSeen << total(&dialog) << QString::number(pieLabels(&dialog).size());
-        });
+        connect(products(&dialog), &QAbstractItemModel::rowsInserted, this,
+            [&](const QModelIndex &, int first, int last) {
+                batches << last - first + 1;
+                totalsSeen << total(&dialog) << QString::number(pieLabels(&dialog).size());
+            });
         QCOMPARE(total(&dialog, 249), QStringLiteral("共249条"));
         // Rows arrive in batches; the total and the pie change once, at the end.
-        QCOMPARE(batches, (QList<int>{101, 101, 47}));
-        QCOMPARE(totalsSeen, (QStringList{"共0条", "0", "共0条", "0", "共0条", "0"}));
-        QCOMPARE(pieLabels(&dialog), (QStringList{"OK (74.70%)", "NG (25.30%)"}));
+        QCOMPARE(batches, (QList<int> { 101, 101, 47 }));
+        QCOMPARE(totalsSeen, (QStringList { "共0条", "0", "共0条", "0", "共0条", "0" }));
+        QCOMPARE(pieLabels(&dialog), (QStringList { "OK (74.70%)", "NG (25.30%)" }));
     }
 
     // Whatever the clicks' timing, only the latest find's rows, total and pie are shown.
@@ -172,7 +180,7 @@ private slots:
         QVERIFY(shown.expired());
         QCOMPARE(total(&dialog, 3000), QStringLiteral("共3000条"));
         QCOMPARE(products(&dialog)->index(2999, 0).data().toString(), kToday + QStringLiteral(" 08:00:00"));
-        QCOMPARE(pieLabels(&dialog), (QStringList{"OK (75.00%)", "NG (25.00%)"}));
+        QCOMPARE(pieLabels(&dialog), (QStringList { "OK (75.00%)", "NG (25.00%)" }));
     }
 
     // Bars in map order with their counts; the value axis prints whole numbers at their place.
@@ -188,23 +196,26 @@ private slots:
         const QString ape = QStringLiteral(R"({"idx":0,"ngtypes":[%1],"position":0,"status":%2})");
         QTest::newRow("holes and findings")
             << QStringLiteral("[%1,%2,%3]").arg(ng.arg(0), ng.arg(1).replace("false", "true"), ng.arg(2))
-            << QStringLiteral("[%1,%2,%3]").arg(ape.arg("\"A\",\"B\"", "false"), ape.arg("\"B\"", "false"),
-                                                ape.arg("\"C\"", "true"))
-            << QStringList{"A", "B", "尺寸NG"} << QList<double>{1, 2, 2} << 2.2 << QStringList{"0", "1", "2"};
+            << QStringLiteral("[%1,%2,%3]")
+                   .arg(ape.arg("\"A\",\"B\"", "false"), ape.arg("\"B\"", "false"), ape.arg("\"C\"", "true"))
+            << QStringList { "A", "B", "尺寸NG" } << QList<double> { 1, 2, 2 } << 2.2
+            << QStringList { "0", "1", "2" };
         QStringList five;
         for (int i = 0; i < 5; ++i)
             five << ng.arg(i);
-        QTest::newRow("five") << QStringLiteral("[%1]").arg(five.join(',')) << QString() << QStringList{"尺寸NG"}
-                              << QList<double>{5} << 5.5 << QStringList{"0", "1", "2", "3", "4", "5"};
+        QTest::newRow("five") << QStringLiteral("[%1]").arg(five.join(',')) << QString()
+                              << QStringList { "尺寸NG" } << QList<double> { 5 } << 5.5
+                              << QStringList { "0", "1", "2", "3", "4", "5" };
         const QString hostile(50000, QChar(0x5212));
-        QTest::newRow("hostile name") << QString()
-                                      << QStringLiteral("[%1,%2]").arg(ape.arg('"' + hostile + "\",\"" + hostile + 'x' + '"', "false"),
-                                                                       ape.arg('"' + hostile + '"', "false"))
-                                      << QStringList{QString(39, QChar(0x5212)) + QChar(0x2026),
-                                                     QString(36, QChar(0x5212)) + QStringLiteral("…(2)")}
-                                      << QList<double>{2, 1} << 2.2 << QStringList{"0", "1", "2"};
-        QTest::newRow("no defects") << QString() << QStringLiteral("[%1]").arg(ape.arg("", "false")) << QStringList{}
-                                    << QList<double>{} << 0.0 << QStringList{};
+        QTest::newRow("hostile name")
+            << QString()
+            << QStringLiteral("[%1,%2]").arg(ape.arg('"' + hostile + "\",\"" + hostile + 'x' + '"', "false"),
+                   ape.arg('"' + hostile + '"', "false"))
+            << QStringList { QString(39, QChar(0x5212)) + QChar(0x2026),
+                   QString(36, QChar(0x5212)) + QStringLiteral("…(2)") }
+            << QList<double> { 2, 1 } << 2.2 << QStringList { "0", "1", "2" };
+        QTest::newRow("no defects") << QString() << QStringLiteral("[%1]").arg(ape.arg("", "false"))
+                                    << QStringList {} << QList<double> {} << 0.0 << QStringList {};
     }
     void barChart()
     {
@@ -216,7 +227,7 @@ private slots:
         QFETCH(QStringList, ticks);
         QVERIFY(seed(m_path, 1, QStringLiteral("08:00:00"), 1, diameter, appearance));
         QVERIFY(seed(m_path, 1, QStringLiteral("08:00:00"), 1, QStringLiteral("[]"),
-                     QStringLiteral(R"([{"idx":0,"ngtypes":["Z","Y"],"position":0,"status":false}])")));
+            QStringLiteral(R"([{"idx":0,"ngtypes":["Z","Y"],"position":0,"status":false}])")));
         ReportTable dialog(m_path);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -238,7 +249,8 @@ private slots:
             values << set->at(i);
         QCOMPARE(values, counts);
         QCOMPARE(bars->axes().size(), 2);
-        QCOMPARE(static_cast<QBarCategoryAxis *>(bars->axes(Qt::Horizontal).value(0))->categories(), categories);
+        QCOMPARE(
+            static_cast<QBarCategoryAxis *>(bars->axes(Qt::Horizontal).value(0))->categories(), categories);
         auto *axisY = static_cast<QValueAxis *>(bars->axes(Qt::Vertical).value(0));
         QVERIFY(qFuzzyCompare(axisY->max(), axisMax));
         // The labels as drawn: whole numbers, one per tick.
@@ -251,7 +263,8 @@ private slots:
                     && QRegularExpression(QStringLiteral("^-?\\d+$")).match(text->toPlainText()).hasMatch())
                     out << text->toPlainText();
             }
-            std::sort(out.begin(), out.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
+            std::sort(out.begin(), out.end(),
+                [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
             return out;
         };
         QTRY_COMPARE(labels(), ticks);
@@ -263,10 +276,10 @@ private slots:
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<QString>("exported");
-        QTest::newRow("nothing selected") << 4 << QList<int>{} << false << "1 2 3 4";
-        QTest::newRow("selection order") << 4 << QList<int>{3, 1} << false << "4 2";
-        QTest::newRow("cancelled") << 4 << QList<int>{} << true << "";
-        QTest::newRow("empty table") << 0 << QList<int>{} << false << "";
+        QTest::newRow("nothing selected") << 4 << QList<int> {} << false << "1 2 3 4";
+        QTest::newRow("selection order") << 4 << QList<int> { 3, 1 } << false << "4 2";
+        QTest::newRow("cancelled") << 4 << QList<int> {} << true << "";
+        QTest::newRow("empty table") << 0 << QList<int> {} << false << "";
     }
     void exportList()
     {
@@ -287,23 +300,23 @@ private slots:
         QCOMPARE(total(&dialog, rows), QStringLiteral("共%1条").arg(rows));
         auto *view = child<QTableView>(&dialog, "tblWidProduct");
         for (int row : qAsConst(selected))
-            view->selectionModel()->select(view->model()->index(row, 0),
-                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            view->selectionModel()->select(
+                view->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         child<QPushButton>(&dialog, "btnExport")->click();
         SaveFilePrompt::setOverride({});
         FileReveal::setLauncher({});
 
-        QCOMPARE(prompts, rows ? QStringList({"Save File", "xlsx (*.xlsx)"}) : QStringList());
+        QCOMPARE(prompts, rows ? QStringList({ "Save File", "xlsx (*.xlsx)" }) : QStringList());
         QCOMPARE(reveals, exported.isEmpty() ? 0 : 1);
         QCOMPARE(QFile::exists(fileName), !exported.isEmpty());
         if (exported.isEmpty())
             return;
         QProcess python;
         python.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("import sys, openpyxl\nws = openpyxl.load_workbook(sys.argv[1]).active\n"
-                                     "print(' '.join(str(ws.cell(r, 2).value) for r in range(2, ws.max_row + 1)))"),
-                      fileName});
+            { QStringLiteral("-c"),
+                QStringLiteral("import sys, openpyxl\nws = openpyxl.load_workbook(sys.argv[1]).active\n"
+                               "print(' '.join(str(ws.cell(r, 2).value) for r in range(2, ws.max_row + 1)))"),
+                fileName });
         QVERIFY(python.waitForFinished(60000));
         QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()).trimmed(), exported);
     }

@@ -53,14 +53,14 @@ bool seed(const QString &path, const QList<Row> &rows)
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
         db.setDatabaseName(path);
         QSqlQuery q(db);
-        ok = db.open() && db.transaction()
-             && q.exec(QLatin1String(ProductStore::createTableSql))
-             && q.prepare(QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
-                                         "appearance, status) values (?, ?, ?, 'L:1', ?, ?, ?)"));
+        ok = db.open() && db.transaction() && q.exec(QLatin1String(ProductStore::createTableSql))
+            && q.prepare(
+                QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
+                               "appearance, status) values (?, ?, ?, 'L:1', ?, ?, ?)"));
         for (int i = 0; ok && i < rows.size(); ++i) {
             const Row &row = rows.at(i);
-            for (const QVariant &v : {QVariant(row.uptime), QVariant(i + 1), QVariant(row.barcode), row.diameter,
-                                      row.appearance, QVariant(row.status)})
+            for (const QVariant &v : { QVariant(row.uptime), QVariant(i + 1), QVariant(row.barcode),
+                     row.diameter, row.appearance, QVariant(row.status) })
                 q.addBindValue(v);
             ok = q.exec();
         }
@@ -74,7 +74,7 @@ QList<Row> rowsAt(const QString &uptime, int n)
 {
     QList<Row> rows;
     for (int i = 0; i < n; ++i)
-        rows.append(Row{uptime});
+        rows.append(Row { uptime });
     return rows;
 }
 
@@ -113,9 +113,9 @@ private slots:
     {
         QTest::addColumn<int>("rows");
         QTest::addColumn<QList<int>>("sizes");
-        QTest::newRow("none") << 0 << QList<int>{0};
-        QTest::newRow("101") << 101 << QList<int>{101, 0};
-        QTest::newRow("250") << 250 << QList<int>{101, 101, 48};
+        QTest::newRow("none") << 0 << QList<int> { 0 };
+        QTest::newRow("101") << 101 << QList<int> { 101, 0 };
+        QTest::newRow("250") << 250 << QList<int> { 101, 101, 48 };
     }
     void batches()
     {
@@ -146,12 +146,24 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QList<int>>("pids");
         // pid 1 at 09:59:59, 2 at 10:00:00, 3 at 10:30:00, 4 at 11:00:00, 5 at 11:00:01
-        QTest::newRow("inclusive") << "10:00:00" << "11:00:00" << "" << QList<int>{2, 3, 4};
-        QTest::newRow("one second") << "11:00:00" << "11:00:00" << "" << QList<int>{4};
-        QTest::newRow("start after end") << "11:00:00" << "10:00:00" << "" << QList<int>{};
-        QTest::newRow("key inside") << "00:00:00" << "23:59:59" << "7,WO" << QList<int>{1, 3};
-        QTest::newRow("key chinese") << "00:00:00" << "23:59:59" << "工单" << QList<int>{3};
-        QTest::newRow("key and range") << "10:00:00" << "23:59:59" << "M-77" << QList<int>{3};
+        QTest::newRow("inclusive") << "10:00:00"
+                                   << "11:00:00"
+                                   << "" << QList<int> { 2, 3, 4 };
+        QTest::newRow("one second") << "11:00:00"
+                                    << "11:00:00"
+                                    << "" << QList<int> { 4 };
+        QTest::newRow("start after end") << "11:00:00"
+                                         << "10:00:00"
+                                         << "" << QList<int> {};
+        QTest::newRow("key inside") << "00:00:00"
+                                    << "23:59:59"
+                                    << "7,WO" << QList<int> { 1, 3 };
+        QTest::newRow("key chinese") << "00:00:00"
+                                     << "23:59:59"
+                                     << "工单" << QList<int> { 3 };
+        QTest::newRow("key and range") << "10:00:00"
+                                       << "23:59:59"
+                                       << "M-77" << QList<int> { 3 };
     }
     void bounds()
     {
@@ -160,8 +172,8 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QList<int>, pids);
         QList<Row> rows;
-        for (const char *time : {"09:59:59", "10:00:00", "10:30:00", "11:00:00", "11:00:01"})
-            rows.append(Row{kDay + QLatin1Char(' ') + QLatin1String(time)});
+        for (const char *time : { "09:59:59", "10:00:00", "10:30:00", "11:00:00", "11:00:01" })
+            rows.append(Row { kDay + QLatin1Char(' ') + QLatin1String(time) });
         rows[0].barcode = QStringLiteral("M-77,WO1");
         rows[2].barcode = QStringLiteral("M-77,WO工单3");
         QVERIFY(seed(m_path, rows));
@@ -180,9 +192,15 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("message");
-        QTest::newRow("quote in key") << true << "TLV.db" << "O'Brien" << "^product_data_new 数据库语句执行失败! .+";
-        QTest::newRow("no table") << false << "TLV.db" << "" << "^product_data_new 数据库语句执行失败! .*no such table";
-        QTest::newRow("cannot open") << false << "no/dir/TLV.db" << "" << "^TLVDatasWork::Slot_FindData 数据库打开失败，Error：";
+        QTest::newRow("quote in key") << true << "TLV.db"
+                                      << "O'Brien"
+                                      << "^product_data_new 数据库语句执行失败! .+";
+        QTest::newRow("no table") << false << "TLV.db"
+                                  << ""
+                                  << "^product_data_new 数据库语句执行失败! .*no such table";
+        QTest::newRow("cannot open") << false << "no/dir/TLV.db"
+                                     << ""
+                                     << "^TLVDatasWork::Slot_FindData 数据库打开失败，Error：";
     }
     void failuresEmitNothing()
     {
@@ -205,13 +223,17 @@ private slots:
 
     void malformedJson()
     {
-        const QString hole0 = QStringLiteral(R"({"idx":0,"position":5.300000190734863,"status":true,"value":8.0123456})");
+        const QString hole0
+            = QStringLiteral(R"({"idx":0,"position":5.300000190734863,"status":true,"value":8.0123456})");
         QList<Row> rows = rowsAt(kDay + QStringLiteral(" 10:00:00"), 6);
         rows[0].diameter = QStringLiteral("[{\"idx\":0,"); // not JSON
-        rows[1].diameter = hole0;                           // not an array
-        rows[2].diameter = QStringLiteral(R"([%1,{"idx":1,"position":1,"status":true},{"idx":2,"position":-1,"status":1,"value":7.93}])").arg(hole0);
+        rows[1].diameter = hole0; // not an array
+        rows[2].diameter = QStringLiteral(
+            R"([%1,{"idx":1,"position":1,"status":true},{"idx":2,"position":-1,"status":1,"value":7.93}])")
+                               .arg(hole0);
         rows[3].diameter = QVariant(QVariant::String); // NULL
-        rows[4].appearance = QStringLiteral(R"([{"idx":0,"ngtypes":["划伤",7],"position":12.5,"status":false},{"idx":1,"position":0,"status":true}])");
+        rows[4].appearance = QStringLiteral(
+            R"([{"idx":0,"ngtypes":["划伤",7],"position":12.5,"status":false},{"idx":1,"position":0,"status":true}])");
         rows[5].appearance = QStringLiteral(R"([{"idx":0,"ngtypes":"划伤","position":1e-5,"status":false}])");
         rows[5].status = 5;
         QVERIFY(seed(m_path, rows));
@@ -219,18 +241,19 @@ private slots:
         find(kDay + QStringLiteral(" 10:00:00"), kDay + QStringLiteral(" 10:00:00"));
         const Batch products = m_received.at(0).second;
         QCOMPARE(products.size(), 6);
-        QVERIFY(products[0]->vtHoles.isEmpty() && products[1]->vtHoles.isEmpty() && products[3]->vtHoles.isEmpty());
+        QVERIFY(products[0]->vtHoles.isEmpty() && products[1]->vtHoles.isEmpty()
+            && products[3]->vtHoles.isEmpty());
         // The element without "value" is skipped; a numeric status reads NG.
         const auto &holes = products[2]->vtHoles;
         QCOMPARE(holes.size(), 2);
-        QCOMPARE(QStringList({QString::number(holes[0]->idx), holes[0]->position, holes[0]->value}),
-                 QStringList({"0", "5.3", "8.01235"}));
+        QCOMPARE(QStringList({ QString::number(holes[0]->idx), holes[0]->position, holes[0]->value }),
+            QStringList({ "0", "5.3", "8.01235" }));
         QVERIFY(holes[0]->status);
-        QCOMPARE(QStringList({QString::number(holes[1]->idx), holes[1]->position, holes[1]->value}),
-                 QStringList({"2", "-1", "7.93"}));
+        QCOMPARE(QStringList({ QString::number(holes[1]->idx), holes[1]->position, holes[1]->value }),
+            QStringList({ "2", "-1", "7.93" }));
         QVERIFY(!holes[1]->status);
         QCOMPARE(products[4]->vtApes.size(), 1);
-        QCOMPARE(products[4]->vtApes[0]->ngtypes, QStringList({QStringLiteral("划伤"), QString()}));
+        QCOMPARE(products[4]->vtApes[0]->ngtypes, QStringList({ QStringLiteral("划伤"), QString() }));
         QCOMPARE(products[4]->vtApes[0]->position, QStringLiteral("12.5"));
         QCOMPARE(products[5]->vtApes[0]->ngtypes, QStringList());
         QCOMPARE(products[5]->vtApes[0]->position, QStringLiteral("1e-05"));
@@ -265,8 +288,8 @@ private slots:
                 this,
                 [&] {
                     sequence->requestSent();
-                    QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection, Q_ARG(QString, late),
-                                              Q_ARG(QString, late), Q_ARG(QString, QString()));
+                    QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection,
+                        Q_ARG(QString, late), Q_ARG(QString, late), Q_ARG(QString, QString()));
                     newerSent = true;
                 },
                 Qt::BlockingQueuedConnection);
@@ -275,7 +298,7 @@ private slots:
         if (!midStream)
             sequence->requestSent();
         QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection, Q_ARG(QString, from),
-                                  Q_ARG(QString, to), Q_ARG(QString, QString()));
+            Q_ARG(QString, to), Q_ARG(QString, QString()));
         if (midStream)
             QTRY_VERIFY(newerSent);
         else
@@ -286,7 +309,7 @@ private slots:
             if (sequence->acceptDelivery())
                 accepted << batch.second.size() << int(batch.first);
         }
-        QCOMPARE(accepted, (QList<int>{101, 0, 101, 0, 48, 1}));
+        QCOMPARE(accepted, (QList<int> { 101, 0, 101, 0, 48, 1 }));
         QCOMPARE(int(m_received.size()), QTest::currentDataTag() == QByteArray("mid-stream") ? 4 : 3);
     }
 
@@ -309,7 +332,7 @@ private:
         if (sequence)
             m_worker->setFindSequence(sequence);
         connect(m_worker, &TLVDatasWork::Signal_FindResult, this,
-                [this](bool completed, Batch batch) { m_received.emplace_back(completed, batch); });
+            [this](bool completed, Batch batch) { m_received.emplace_back(completed, batch); });
         if (onBatch)
             connect(m_worker, &TLVDatasWork::Signal_FindResult, m_worker, onBatch, Qt::DirectConnection);
         connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
@@ -329,13 +352,14 @@ private:
     // Runs the worker's queue dry, then takes its queued emissions.
     void sync()
     {
-        QVERIFY(QMetaObject::invokeMethod(m_worker, [] {}, Qt::BlockingQueuedConnection));
+        QVERIFY(QMetaObject::invokeMethod(
+            m_worker, [] {}, Qt::BlockingQueuedConnection));
         QCoreApplication::sendPostedEvents(this);
     }
     void find(const QString &start, const QString &end, const QString &key = QString())
     {
         QMetaObject::invokeMethod(m_worker, "Slot_FindData", Qt::QueuedConnection, Q_ARG(QString, start),
-                                  Q_ARG(QString, end), Q_ARG(QString, key));
+            Q_ARG(QString, end), Q_ARG(QString, key));
         sync();
     }
 

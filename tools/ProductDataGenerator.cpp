@@ -46,7 +46,8 @@ struct Product
 
 Product makeProduct(QRandomGenerator &rng, int holes, const QStringList &materials)
 {
-    static const QStringList kDefects{QStringLiteral("划伤"), QStringLiteral("脏污"), QStringLiteral("缺角")};
+    static const QStringList kDefects { QStringLiteral("划伤"), QStringLiteral("脏污"),
+        QStringLiteral("缺角") };
     Product p;
 
     // Some lines run without configured camera positions: every hole then sits at -1.
@@ -93,7 +94,7 @@ Product makeProduct(QRandomGenerator &rng, int holes, const QStringList &materia
     sizes.insert(QStringLiteral("宽度"), 35.0 + gaussian(rng, 0.02));
 
     p.barcode = materials.at(rng.bounded(materials.size())) + QLatin1Char(',')
-                + QStringLiteral("WO%1").arg(240000 + rng.bounded(500), 6, 10, QLatin1Char('0'));
+        + QStringLiteral("WO%1").arg(240000 + rng.bounded(500), 6, 10, QLatin1Char('0'));
     p.psize = ProductRowCodec::psizeText(sizes);
     p.diameter = ProductRowCodec::diameterJson(holeEntries);
     p.appearance = ProductRowCodec::appearanceJson(apes);
@@ -151,7 +152,8 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
 
 } // namespace
 
-bool ProductDataGenerator::generate(const QString &dbPath, int products, int days, const QDateTime &end, int holes, quint32 seed)
+bool ProductDataGenerator::generate(
+    const QString &dbPath, int products, int days, const QDateTime &end, int holes, quint32 seed)
 {
     if (products < 0 || days < 0 || holes < 0) {
         qCritical() << "ProductDataGenerator: negative count";

@@ -11,5 +11,6 @@ public:
     // Creates the folder and the table when missing, then inserts `products` rows spread
     // evenly over `days` days ending at `end` (the last row is stamped `end`), each with
     // `holes` holes. All rows go in one transaction. False (with a critical log) on failure.
-    static bool generate(const QString &dbPath, int products, int days, const QDateTime &end, int holes, quint32 seed);
+    static bool generate(
+        const QString &dbPath, int products, int days, const QDateTime &end, int holes, quint32 seed);
 };

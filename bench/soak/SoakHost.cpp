@@ -1,6 +1,10 @@
 #include "SoakHost.h"
 
-SoakHost::SoakHost(const QString &dataDir, QObject *parent) : SysInterfaceImpl(parent), m_dataDir(dataDir) {}
+SoakHost::SoakHost(const QString &dataDir, QObject *parent)
+    : SysInterfaceImpl(parent)
+    , m_dataDir(dataDir)
+{
+}
 
 QString SoakHost::basePath()
 {

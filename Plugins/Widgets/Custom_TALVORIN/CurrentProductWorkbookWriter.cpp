@@ -48,9 +48,11 @@ QVector<double> rankedDiameters(const QString &fileName, const QList<HoleEntry> 
     }
     std::sort(sorted.begin(), sorted.end());
     if (sorted.size() < holes.size())
-        qCritical().noquote() << QStringLiteral("%1: %2 hole diameter(s) are NaN; they are ranked with neither the "
-                                                "smallest nor the largest")
-                                     .arg(fileName).arg(holes.size() - sorted.size());
+        qCritical().noquote() << QStringLiteral(
+            "%1: %2 hole diameter(s) are NaN; they are ranked with neither the "
+            "smallest nor the largest")
+                                     .arg(fileName)
+                                     .arg(holes.size() - sorted.size());
     return sorted;
 }
 
@@ -58,9 +60,13 @@ void logLeftOut(const QString &fileName, int count, const char *what)
 {
     const int rowsForData = XlsxWorkbook::MaxRows - 1;
     if (count > rowsForData)
-        qCritical().noquote() << QStringLiteral("%1: the sheet holds %2 rows; %3 %4 after the first %5 were left out")
-                                     .arg(fileName).arg(XlsxWorkbook::MaxRows).arg(count - rowsForData)
-                                     .arg(QLatin1String(what)).arg(rowsForData);
+        qCritical().noquote() << QStringLiteral(
+            "%1: the sheet holds %2 rows; %3 %4 after the first %5 were left out")
+                                     .arg(fileName)
+                                     .arg(XlsxWorkbook::MaxRows)
+                                     .arg(count - rowsForData)
+                                     .arg(QLatin1String(what))
+                                     .arg(rowsForData);
 }
 
 void writeHoles(XlsxWorkbook &book, const QString &fileName, const QList<HoleEntry> &holes)
@@ -79,7 +85,7 @@ void writeHoles(XlsxWorkbook &book, const QString &fileName, const QList<HoleEnt
             colour = Style::Blue;
         book.write(row, 1, qint64(hole.idx) + 1);
         book.write(row, 3, hole.status ? QStringLiteral("OK") : QStringLiteral("NG"),
-                   hole.status ? Style::Centred : Style::Red);
+            hole.status ? Style::Centred : Style::Red);
         book.write(row, 4, double(hole.position));
         book.write(row, 2, hole.value, colour);
     }
@@ -99,8 +105,8 @@ void writeValueLines(XlsxWorkbook &book, const QString &fileName, const QStringL
 
 } // namespace
 
-bool CurrentProductWorkbookWriter::write(const QString &fileName, const QList<HoleEntry> &holes,
-                                         const QStringList &valueLines)
+bool CurrentProductWorkbookWriter::write(
+    const QString &fileName, const QList<HoleEntry> &holes, const QStringList &valueLines)
 {
     XlsxWorkbook book(fileName);
     if (!book.isValid())

@@ -53,7 +53,7 @@ void FileReveal::reveal(const QString &fileName)
     const QString nativeArguments = selectArgument(fileName);
 #else
     const QString program = QStringLiteral("xdg-open");
-    const QStringList arguments{QFileInfo(fileName).absolutePath()};
+    const QStringList arguments { QFileInfo(fileName).absolutePath() };
     const QString nativeArguments;
 #endif
     if (launcher()) {

@@ -11,8 +11,8 @@ class FileReveal
 {
 public:
     // What would be started: a program with its arguments, or (Windows) one native command line.
-    using Launcher = std::function<void(const QString &program, const QStringList &arguments,
-                                        const QString &nativeArguments)>;
+    using Launcher = std::function<void(
+        const QString &program, const QStringList &arguments, const QString &nativeArguments)>;
 
     // explorer.exe /select,"C:\dir\f.xlsx"
     static QString explorerCommandLine(const QString &fileName);

@@ -31,9 +31,9 @@ public:
     bool claimBatch(int request);
 
 private:
-    std::atomic<int> m_latest{0};
-    std::atomic<int> m_cancelledUpTo{0};
-    std::atomic<quint64> m_emitted{0};
+    std::atomic<int> m_latest { 0 };
+    std::atomic<int> m_cancelledUpTo { 0 };
+    std::atomic<quint64> m_emitted { 0 };
     int m_sent = 0;
     quint64 m_received = 0;
     quint64 m_dropUpTo = 0;

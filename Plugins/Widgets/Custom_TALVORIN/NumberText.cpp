@@ -19,7 +19,8 @@ bool sixDigits(double a, uint64_t &digits, int &x)
 {
 #ifdef __SIZEOF_INT128__
     using u128 = unsigned __int128;
-    static const uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+    static const uint64_t kPow10[]
+        = { 1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000 };
     if (!(a >= 1e-4 && a < 1e6))
         return false;
     uint64_t bits;
@@ -43,7 +44,9 @@ bool sixDigits(double a, uint64_t &digits, int &x)
     }
     return false;
 #else
-    Q_UNUSED(a) Q_UNUSED(digits) Q_UNUSED(x)
+    Q_UNUSED(a)
+    Q_UNUSED(digits)
+    Q_UNUSED(x)
     return false;
 #endif
 }

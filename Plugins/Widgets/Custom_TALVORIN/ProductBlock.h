@@ -13,5 +13,6 @@ class ProductBlock
 {
 public:
     // A product holding `holes` and `apes`, which are moved out and left empty.
-    static std::shared_ptr<tlv::ProductInfo> make(std::vector<tlv::HoleInfo> &holes, std::vector<tlv::ApeInfo> &apes);
+    static std::shared_ptr<tlv::ProductInfo> make(
+        std::vector<tlv::HoleInfo> &holes, std::vector<tlv::ApeInfo> &apes);
 };

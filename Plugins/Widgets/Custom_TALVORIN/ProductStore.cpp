@@ -13,7 +13,16 @@
 namespace {
 
 // SQLite result codes (primary) that a later attempt may not see again.
-enum : int { Perm = 3, Busy = 5, Locked = 6, ReadOnly = 8, IoErr = 10, Full = 13, CantOpen = 14, Protocol = 15 };
+enum : int {
+    Perm = 3,
+    Busy = 5,
+    Locked = 6,
+    ReadOnly = 8,
+    IoErr = 10,
+    Full = 13,
+    CantOpen = 14,
+    Protocol = 15
+};
 
 int sqliteCode(const QSqlError &error)
 {
@@ -32,7 +41,8 @@ const char *const kColumns[] = { "uptime", "pid", "barcode", "psize", "diameter"
 
 } // namespace
 
-ProductStore::ProductStore(QObject *parent) : QObject(parent)
+ProductStore::ProductStore(QObject *parent)
+    : QObject(parent)
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] {
@@ -82,7 +92,7 @@ void ProductStore::prepareConnection()
     query.exec(QLatin1String(kBusyTimeout));
     // In WAL mode a report reading on its own connection never blocks the insert at a cycle end.
     const bool wal = query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && query.next()
-                     && query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+        && query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
     if (!wal && !m_walPending)
         qInfo() << "Write-ahead journal not enabled for" << filePath() << query.lastError().text()
                 << "- tried again before the next insert";
@@ -171,7 +181,7 @@ void ProductStore::reportForeignColumns()
         const bool noDefault = query.value(4).isNull();
         const bool key = query.value(5).toInt() != 0;
         const bool written = std::any_of(std::begin(kColumns), std::end(kColumns),
-                                         [&column](const char *name) { return column == QLatin1String(name); });
+            [&column](const char *name) { return column == QLatin1String(name); });
         if (notNull && noDefault && !key && !written)
             unfillable << column;
     }
@@ -180,8 +190,9 @@ void ProductStore::reportForeignColumns()
         if (!present.contains(QLatin1String(column)))
             missing << QLatin1String(column);
     if (!missing.isEmpty() || !unfillable.isEmpty())
-        qCritical() << "product_data_new in" << filePath() << "is not the table the panel writes: missing columns"
-                    << missing << "- not null columns without a default the panel does not fill" << unfillable
+        qCritical() << "product_data_new in" << filePath()
+                    << "is not the table the panel writes: missing columns" << missing
+                    << "- not null columns without a default the panel does not fill" << unfillable
                     << "- products will wait unsaved";
 }
 
@@ -305,11 +316,11 @@ bool ProductStore::store(const ProductRow &row)
     if (m_failure.isEmpty())
         return false; // behind others still being stored
     if (m_failure.startsWith(QLatin1String("FilterGroup DB Open failed.")))
-        qCritical() << "FilterGroup DB Open failed." << "pid:" << row.pid << "database:" << filePath()
-                    << m_db.lastError().text();
+        qCritical() << "FilterGroup DB Open failed."
+                    << "pid:" << row.pid << "database:" << filePath() << m_db.lastError().text();
     else
-        qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data" << m_failure
-                    << "- database" << filePath() << "- waiting to be stored:" << pending();
+        qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
+                    << m_failure << "- database" << filePath() << "- waiting to be stored:" << pending();
     m_loggedFailure = m_failure;
     return false;
 }

@@ -23,11 +23,12 @@ class ProductStore : public QObject
 public:
     static constexpr const char *connectionName = "tlv";
     static constexpr const char *createTableSql
-        = "create table product_data_new (id integer primary key autoincrement not null,uptime text, pid integer, "
+        = "create table product_data_new (id integer primary key autoincrement not null,uptime text, pid "
+          "integer, "
           "barcode text,psize text,diameter text,appearance text, status integer)";
-    static constexpr const char *insertSql
-        = "INSERT INTO product_data_new (uptime, pid, barcode, psize, diameter, appearance, status) VALUES (:dtime, "
-          ":dpid, :dbc, :dsize, :ddia, :dapp, :dsta)";
+    static constexpr const char *insertSql = "INSERT INTO product_data_new (uptime, pid, barcode, psize, "
+                                             "diameter, appearance, status) VALUES (:dtime, "
+                                             ":dpid, :dbc, :dsize, :ddia, :dapp, :dsta)";
     // A day of a fast line.
     static constexpr int defaultQueueLimit = 100000;
 
@@ -67,7 +68,7 @@ private:
     bool m_insertReady = false;
     bool m_tableReady = false;
     bool m_walPending = false;
-    QString m_failure;       // why the last attempt failed
+    QString m_failure; // why the last attempt failed
     QString m_loggedFailure; // the failure last written to the log
     QTimer m_retryTimer;
 };

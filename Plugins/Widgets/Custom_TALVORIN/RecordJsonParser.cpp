@@ -116,11 +116,9 @@ void requestNumberText(double v, QString *target, TextPool &texts)
 }
 
 // What differs between the two columns: the fourth key and how its value is read.
-template <typename Item>
-struct Column;
+template <typename Item> struct Column;
 
-template <>
-struct Column<tlv::HoleInfo>
+template <> struct Column<tlv::HoleInfo>
 {
     static constexpr std::string_view kKey = "value";
     static void fill(tlv::HoleInfo &hole, element value, TextPool &texts)
@@ -133,8 +131,7 @@ struct Column<tlv::HoleInfo>
     }
 };
 
-template <>
-struct Column<tlv::ApeInfo>
+template <> struct Column<tlv::ApeInfo>
 {
     static constexpr std::string_view kKey = "ngtypes";
     static void fill(tlv::ApeInfo &ape, element types, TextPool &texts)
@@ -161,8 +158,7 @@ struct Column<tlv::ApeInfo>
 };
 
 // The simdjson reader of one column.
-template <typename Item>
-void readFast(element root, std::vector<Item> &items, TextPool &texts)
+template <typename Item> void readFast(element root, std::vector<Item> &items, TextPool &texts)
 {
     if (root.type() != element_type::ARRAY)
         return;
@@ -201,8 +197,7 @@ void readFast(element root, std::vector<Item> &items, TextPool &texts)
 }
 
 // The QJsonDocument reader of one column: the reference, and the fallback of readFast.
-template <typename Item>
-void readQt(const QByteArray &utf8, std::vector<Item> &items, TextPool *texts)
+template <typename Item> void readQt(const QByteArray &utf8, std::vector<Item> &items, TextPool *texts)
 {
     const QJsonArray array = QJsonDocument::fromJson(utf8).array();
     const QLatin1String fourthKey(Column<Item>::kKey.data(), int(Column<Item>::kKey.size()));
@@ -219,8 +214,7 @@ void readQt(const QByteArray &utf8, std::vector<Item> &items, TextPool *texts)
     }
 }
 
-template <typename Item>
-QList<std::shared_ptr<Item>> toList(std::vector<Item> &items)
+template <typename Item> QList<std::shared_ptr<Item>> toList(std::vector<Item> &items)
 {
     QList<std::shared_ptr<Item>> list;
     list.reserve(int(items.size()));
@@ -249,7 +243,9 @@ struct RecordJsonParser::Simdjson
     }
 };
 
-RecordJsonParser::RecordJsonParser() : m_simdjson(std::make_unique<Simdjson>()), m_texts(std::make_unique<TextPool>())
+RecordJsonParser::RecordJsonParser()
+    : m_simdjson(std::make_unique<Simdjson>())
+    , m_texts(std::make_unique<TextPool>())
 {
 }
 

@@ -47,8 +47,7 @@ public:
     static ApeList parseApesQt(const QByteArray &utf8);
 
 private:
-    template <typename Item>
-    void readItems(const char *utf8, qsizetype size, std::vector<Item> &items);
+    template <typename Item> void readItems(const char *utf8, qsizetype size, std::vector<Item> &items);
 
     struct Simdjson;
     std::unique_ptr<Simdjson> m_simdjson;

@@ -108,8 +108,8 @@ void clearChart(QChart *chart)
 }
 
 // NG holes count as "尺寸NG"; each NG finding counts its defect names.
-QMap<QString, int> defectCounts(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
-                                const QList<std::shared_ptr<tlv::ApeInfo>> &findings)
+QMap<QString, int> defectCounts(
+    const QList<std::shared_ptr<tlv::HoleInfo>> &holes, const QList<std::shared_ptr<tlv::ApeInfo>> &findings)
 {
     QMap<QString, int> counts;
     for (const std::shared_ptr<tlv::HoleInfo> &hole : holes) {
@@ -221,8 +221,8 @@ void ReportTable::initView()
     ui->dateTimeEnd->setDate(QDate::currentDate());
 
     m_tableModel = new ReportTableModel(this);
-    m_tableModel->setHeaders({QStringLiteral("时间"), QStringLiteral("料号,工单号"), QStringLiteral("长宽"),
-                              QStringLiteral("OK/NG"), QStringLiteral("NG类别")});
+    m_tableModel->setHeaders({ QStringLiteral("时间"), QStringLiteral("料号,工单号"), QStringLiteral("长宽"),
+        QStringLiteral("OK/NG"), QStringLiteral("NG类别") });
     ui->tblWidProduct->setModel(m_tableModel);
     ui->tblWidProduct->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tblWidProduct->verticalHeader()->setVisible(true);
@@ -232,8 +232,8 @@ void ReportTable::initView()
     ui->tblWidProduct->setColumnWidth(3, 60);
 
     m_itemModel = new ReportItemModel(this);
-    m_itemModel->setHeaders({QStringLiteral("孔序号"), QStringLiteral("OK/NG"), QStringLiteral("位置(cm)"),
-                             QStringLiteral("孔径")});
+    m_itemModel->setHeaders({ QStringLiteral("孔序号"), QStringLiteral("OK/NG"), QStringLiteral("位置(cm)"),
+        QStringLiteral("孔径") });
     ui->tblViewItemMore->setModel(m_itemModel);
     ui->tblViewItemMore->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tblViewItemMore->verticalHeader()->setVisible(false);
@@ -251,7 +251,9 @@ void ReportTable::initConnect()
     connect(ui->btnReject, &QPushButton::clicked, this, &QDialog::reject);
     connect(
         ui->btnResize, &QPushButton::clicked, ui->btnResize,
-        [this] { setWindowState(windowState() == Qt::WindowNoState ? Qt::WindowMaximized : Qt::WindowNoState); },
+        [this] {
+            setWindowState(windowState() == Qt::WindowNoState ? Qt::WindowMaximized : Qt::WindowNoState);
+        },
         Qt::DirectConnection);
     connect(ui->btnFind, &QPushButton::clicked, this, &ReportTable::Slot_BtnFindClicked);
     connect(ui->tblWidProduct, &QTableView::clicked, this, &ReportTable::Slot_TableViewItemClicked);
@@ -383,8 +385,8 @@ void ReportTable::updatePieChart()
     m_pieChart->legend()->setFont(QFont(QStringLiteral("Arial"), 10));
 }
 
-void ReportTable::updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
-                                 const QList<std::shared_ptr<tlv::ApeInfo>> &findings)
+void ReportTable::updateBarChart(
+    const QList<std::shared_ptr<tlv::HoleInfo>> &holes, const QList<std::shared_ptr<tlv::ApeInfo>> &findings)
 {
     clearChart(m_barChart);
     const QMap<QString, int> counts = defectCounts(holes, findings);

@@ -56,7 +56,7 @@ private:
     void initConnect();
     void updatePieChart();
     void updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
-                        const QList<std::shared_ptr<tlv::ApeInfo>> &findings);
+        const QList<std::shared_ptr<tlv::ApeInfo>> &findings);
     ReportWorkbookWriter::Products exportList() const;
     void releaseRecords();
 

@@ -55,17 +55,18 @@ private:
 
 void ReportSheet::writeHeader(int widest)
 {
-    const QString headers[] = {QStringLiteral("Time"), QStringLiteral("ProductID"),
-                               QStringLiteral("Material number"), QStringLiteral("Order number"),
-                               QStringLiteral("Result"), QStringLiteral("Length"), QStringLiteral("Diameter")};
+    const QString headers[] = { QStringLiteral("Time"), QStringLiteral("ProductID"),
+        QStringLiteral("Material number"), QStringLiteral("Order number"), QStringLiteral("Result"),
+        QStringLiteral("Length"), QStringLiteral("Diameter") };
     for (int c = 0; c < 7; ++c)
         m_book.write(1, c + 1, headers[c]);
     if (widest < 2)
         return;
     int lastColumn = firstHoleColumn - 1 + widest;
     if (lastColumn > XlsxWorkbook::MaxColumns) {
-        qCritical() << "The widest product has" << widest << "holes; the header merge stops at the last column"
-                    << XlsxWorkbook::MaxColumns << "of" << m_fileName;
+        qCritical() << "The widest product has" << widest
+                    << "holes; the header merge stops at the last column" << XlsxWorkbook::MaxColumns << "of"
+                    << m_fileName;
         lastColumn = XlsxWorkbook::MaxColumns;
     }
     m_book.mergeCells(1, firstHoleColumn, 1, lastColumn, headers[6]);
@@ -103,30 +104,37 @@ void ReportSheet::writeHoles(const tlv::ProductInfo &product)
             }
             continue;
         }
-        m_rowHoles.append({hole->idx, hole.get()});
+        m_rowHoles.append({ hole->idx, hole.get() });
     }
-    std::stable_sort(m_rowHoles.begin(), m_rowHoles.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(
+        m_rowHoles.begin(), m_rowHoles.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     for (int i = 0; i < m_rowHoles.size(); ++i) {
         if (i + 1 < m_rowHoles.size() && m_rowHoles.at(i + 1).first == m_rowHoles.at(i).first)
             continue;
         const tlv::HoleInfo *hole = m_rowHoles.at(i).second;
         m_book.write(m_row, firstHoleColumn + hole->idx, hole->value,
-                     hole->status ? XlsxWorkbook::Style::Centred : XlsxWorkbook::Style::Red);
+            hole->status ? XlsxWorkbook::Style::Centred : XlsxWorkbook::Style::Red);
     }
 }
 
 bool ReportSheet::save()
 {
     if (m_skippedHoles > 0)
-        qCritical().noquote() << QStringLiteral("%1: %2 hole(s) numbered below 0 or above %3 have no column and "
-                                                "were left out, the first hole %4 of product %5")
-                                     .arg(m_fileName).arg(m_skippedHoles).arg(lastHoleIdx)
-                                     .arg(m_firstSkippedIdx).arg(m_firstSkippedPid);
+        qCritical().noquote() << QStringLiteral(
+            "%1: %2 hole(s) numbered below 0 or above %3 have no column and "
+            "were left out, the first hole %4 of product %5")
+                                     .arg(m_fileName)
+                                     .arg(m_skippedHoles)
+                                     .arg(lastHoleIdx)
+                                     .arg(m_firstSkippedIdx)
+                                     .arg(m_firstSkippedPid);
     if (m_leftOut > 0)
-        qCritical().noquote() << QStringLiteral("%1: the sheet holds %2 rows; %3 product(s) after the first %4 "
-                                                "were left out")
-                                     .arg(m_fileName).arg(XlsxWorkbook::MaxRows).arg(m_leftOut)
+        qCritical().noquote() << QStringLiteral(
+            "%1: the sheet holds %2 rows; %3 product(s) after the first %4 "
+            "were left out")
+                                     .arg(m_fileName)
+                                     .arg(XlsxWorkbook::MaxRows)
+                                     .arg(m_leftOut)
                                      .arg(XlsxWorkbook::MaxRows - 1);
     return m_book.save();
 }

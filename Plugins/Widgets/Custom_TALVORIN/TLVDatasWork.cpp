@@ -9,12 +9,12 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QMetaType>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
 #include <QUuid>
-#include <QSqlDriver>
 #include <QVariant>
 
 #include <utility>
@@ -36,7 +36,8 @@ constexpr int kBatchSize = 101;
 class QtRows
 {
 public:
-    explicit QtRows(QSqlQuery &query) : m_query(query)
+    explicit QtRows(QSqlQuery &query)
+        : m_query(query)
     {
         const QSqlRecord columns = query.record();
         for (int i = 0; i < 7; ++i)
@@ -59,14 +60,14 @@ public:
         return pool.get(utf8.constData(), utf8.size());
     }
     int integer(int c) const { return m_query.value(m_columns[c]).toInt(); }
-    template <typename Item>
-    void items(int c, RecordJsonParser &parser, std::vector<Item> &items) const
+    template <typename Item> void items(int c, RecordJsonParser &parser, std::vector<Item> &items) const
     {
         const QByteArray utf8 = text(c).toUtf8();
         parser.read(utf8.constData(), utf8.size(), items);
     }
 
-    static constexpr const char *kNames[7] = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
+    static constexpr const char *kNames[7]
+        = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
 
 private:
     QSqlQuery &m_query;
@@ -115,7 +116,8 @@ void deliverRows(Rows &rows, Proceed proceed, Emit emitBatch)
 class NativeRows
 {
 public:
-    explicit NativeRows(sqlite3_stmt *stmt) : m_stmt(stmt)
+    explicit NativeRows(sqlite3_stmt *stmt)
+        : m_stmt(stmt)
     {
         for (int &column : m_columns)
             column = -1;
@@ -146,7 +148,7 @@ public:
             return QVariant(sqlite3_column_double(m_stmt, column)).toString();
         case SQLITE_BLOB:
             return QString::fromUtf8(static_cast<const char *>(sqlite3_column_blob(m_stmt, column)),
-                                     sqlite3_column_bytes(m_stmt, column));
+                sqlite3_column_bytes(m_stmt, column));
         default:
             break;
         }
@@ -186,8 +188,7 @@ public:
             return text(c);
         return pool.get(bytes, size);
     }
-    template <typename Item>
-    void items(int c, RecordJsonParser &parser, std::vector<Item> &items)
+    template <typename Item> void items(int c, RecordJsonParser &parser, std::vector<Item> &items)
     {
         const std::string_view bytes = json(c);
         parser.read(bytes.data(), qsizetype(bytes.size()), items);
@@ -232,10 +233,12 @@ void deliverQuery(QSqlDatabase &db, const QString &sql, Proceed proceed, Emit em
     if (sqlite3 *handle = nativeHandle(db)) {
         const QByteArray statement = sql.toUtf8();
         sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(handle, statement.constData(), statement.size() + 1, &stmt, nullptr) != SQLITE_OK) {
+        if (sqlite3_prepare_v2(handle, statement.constData(), statement.size() + 1, &stmt, nullptr)
+            != SQLITE_OK) {
             // The same text as Qt's driver gives for a statement that does not execute.
             qCritical() << "product_data_new 数据库语句执行失败!"
-                        << QStringLiteral("%1 Unable to execute statement").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+                        << QStringLiteral("%1 Unable to execute statement")
+                               .arg(QString::fromUtf8(sqlite3_errmsg(handle)));
             sqlite3_finalize(stmt);
             return;
         }
@@ -303,11 +306,14 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
     if (!proceed())
         return;
     if (!openConnection()) {
-        qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_FindData 数据库打开失败，Error：%1").arg(m_db.lastError().text());
+        qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_FindData 数据库打开失败，Error：%1")
+                                     .arg(m_db.lastError().text());
         return;
     }
 
-    QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'").arg(tmStart).arg(tmEnd);
+    QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'")
+                      .arg(tmStart)
+                      .arg(tmEnd);
     if (!key.isEmpty())
         sql += QStringLiteral(" AND barcode like '%%1%'").arg(key);
     const auto emitBatch = [&](bool completed, const QList<std::shared_ptr<tlv::ProductInfo>> &batch) {
@@ -327,31 +333,40 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
 void TLVDatasWork::Slot_ClearExpiredDate(int day)
 {
     if (!openConnection()) {
-        qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_ClearExpiredDate 数据库打开失败，Error：%1").arg(m_db.lastError().text());
+        qCritical().noquote() << QStringLiteral(
+            "TLVDatasWork::Slot_ClearExpiredDate 数据库打开失败，Error：%1")
+                                     .arg(m_db.lastError().text());
         return;
     }
 
     QElapsedTimer timer;
     timer.start();
-    const QString cutoff = QDateTime::currentDateTime().addDays(-day).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    const QString cutoff
+        = QDateTime::currentDateTime().addDays(-day).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 
     {
         QSqlQuery query(m_db);
         if (!m_db.transaction()) {
-            qDebug() << "TLVDatasWork::Slot_ClearExpiredDate Transaction start failed:" << m_db.lastError().text();
+            qDebug() << "TLVDatasWork::Slot_ClearExpiredDate Transaction start failed:"
+                     << m_db.lastError().text();
             return;
         }
 
         if (query.exec(QStringLiteral("DELETE FROM product_data_new WHERE uptime < '%1'").arg(cutoff))) {
             if (!m_db.commit()) {
-                qCritical() << "TLVDatasWork::Slot_ClearExpiredDate Transaction commit failed:" << m_db.lastError().text();
+                qCritical() << "TLVDatasWork::Slot_ClearExpiredDate Transaction commit failed:"
+                            << m_db.lastError().text();
                 return;
             }
-            qDebug().noquote() << QStringLiteral("TLVDatasWork::Slot_ClearExpiredDate Records older than %1 days deleted successfully.").arg(day);
+            qDebug().noquote() << QStringLiteral(
+                "TLVDatasWork::Slot_ClearExpiredDate Records older than %1 days deleted successfully.")
+                                      .arg(day);
         } else {
-            qCritical() << "TLVDatasWork::Slot_ClearExpiredDate Failed to delete records:" << query.lastError().text();
+            qCritical() << "TLVDatasWork::Slot_ClearExpiredDate Failed to delete records:"
+                        << query.lastError().text();
             if (!m_db.rollback())
-                qCritical() << "TLVDatasWork::Slot_ClearExpiredDate Transaction rollback failed:" << m_db.lastError().text();
+                qCritical() << "TLVDatasWork::Slot_ClearExpiredDate Transaction rollback failed:"
+                            << m_db.lastError().text();
         }
     }
 

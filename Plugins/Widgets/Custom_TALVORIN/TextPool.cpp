@@ -24,7 +24,10 @@ quint32 hashOf(const char *text, int size)
 
 } // namespace
 
-TextPool::TextPool() : m_slots(4096) {}
+TextPool::TextPool()
+    : m_slots(4096)
+{
+}
 
 QString TextPool::get(const char *utf8, int size)
 {

@@ -91,7 +91,7 @@ XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
     }
 
     m_formats[styleIndex(Style::Default)] = nullptr;
-    const lxw_color_t colours[] = {0, 0, 0xFF0000, 0x0000FF, 0x808000};
+    const lxw_color_t colours[] = { 0, 0, 0xFF0000, 0x0000FF, 0x808000 };
     for (int i = styleIndex(Style::Centred); i < styleCount; ++i) {
         lxw_format *format = workbook_add_format(m_book);
         if (!format) {
@@ -120,8 +120,12 @@ bool XlsxWorkbook::checkCell(int row, int column, const char *what) const
         return true;
     qCritical().noquote() << QStringLiteral("%1 at row %2, column %3 is outside the sheet (rows 1 to %4, "
                                             "columns 1 to %5); left out of %6")
-                                 .arg(QLatin1String(what)).arg(row).arg(column)
-                                 .arg(MaxRows).arg(MaxColumns).arg(m_fileName);
+                                 .arg(QLatin1String(what))
+                                 .arg(row)
+                                 .arg(column)
+                                 .arg(MaxRows)
+                                 .arg(MaxColumns)
+                                 .arg(m_fileName);
     return false;
 }
 
@@ -145,8 +149,8 @@ bool XlsxWorkbook::write(int row, int column, const QVariant &value, Style style
     case QMetaType::Float:
         return writeNumber(row, column, value.toDouble(), format);
     case QMetaType::Bool: {
-        const lxw_error error = worksheet_write_boolean(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
-                                                        value.toBool() ? 1 : 0, format);
+        const lxw_error error = worksheet_write_boolean(
+            m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), value.toBool() ? 1 : 0, format);
         if (error != LXW_NO_ERROR)
             qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
         return error == LXW_NO_ERROR;
@@ -161,8 +165,8 @@ bool XlsxWorkbook::write(int row, int column, const QVariant &value, Style style
 bool XlsxWorkbook::writeText(int row, int column, const QString &text, lxw_format *format)
 {
     m_scratch = cellText(text, row, column);
-    const lxw_error error = worksheet_write_string(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
-                                                   m_scratch.constData(), format);
+    const lxw_error error = worksheet_write_string(
+        m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), m_scratch.constData(), format);
     if (error != LXW_NO_ERROR)
         qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
     return error == LXW_NO_ERROR;
@@ -175,8 +179,8 @@ bool XlsxWorkbook::writeNumber(int row, int column, double number, lxw_format *f
         m_nonFinite.note(row, column);
         return writeText(row, column, QString::number(number), format);
     }
-    const lxw_error error = worksheet_write_number(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
-                                                   number, format);
+    const lxw_error error
+        = worksheet_write_number(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), number, format);
     if (error != LXW_NO_ERROR)
         qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
     return error == LXW_NO_ERROR;
@@ -242,52 +246,64 @@ bool XlsxWorkbook::writeEmptyText(int row, int column)
         return false;
     // libxlsxwriter turns an empty text into no cell at all; the placeholder's shared string is
     // emptied in save(), once no more strings are looked up.
-    const lxw_error error = worksheet_write_string(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
-                                                   emptyTextPlaceholder, nullptr);
+    const lxw_error error = worksheet_write_string(
+        m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), emptyTextPlaceholder, nullptr);
     if (error != LXW_NO_ERROR)
         qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
     m_hasEmptyText = m_hasEmptyText || error == LXW_NO_ERROR;
     return error == LXW_NO_ERROR;
 }
 
-bool XlsxWorkbook::mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
-                              Style style)
+bool XlsxWorkbook::mergeCells(
+    int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text, Style style)
 {
-    if (!m_sheet || !checkCell(firstRow, firstColumn, "A merge") || !checkCell(lastRow, lastColumn, "A merge"))
+    if (!m_sheet || !checkCell(firstRow, firstColumn, "A merge")
+        || !checkCell(lastRow, lastColumn, "A merge"))
         return false;
-    if (lastRow < firstRow || lastColumn < firstColumn || (firstRow == lastRow && firstColumn == lastColumn)) {
-        qCritical("A merge of rows %d to %d, columns %d to %d needs at least two cells; not merged",
-                  firstRow, lastRow, firstColumn, lastColumn);
+    if (lastRow < firstRow || lastColumn < firstColumn
+        || (firstRow == lastRow && firstColumn == lastColumn)) {
+        qCritical("A merge of rows %d to %d, columns %d to %d needs at least two cells; not merged", firstRow,
+            lastRow, firstColumn, lastColumn);
         return false;
     }
     m_scratch = cellText(text, firstRow, firstColumn);
-    const lxw_error error = worksheet_merge_range(m_sheet, lxw_row_t(firstRow - 1), lxw_col_t(firstColumn - 1),
-                                                  lxw_row_t(lastRow - 1), lxw_col_t(lastColumn - 1),
-                                                  m_scratch.constData(), m_formats[styleIndex(style)]);
+    const lxw_error error = worksheet_merge_range(m_sheet, lxw_row_t(firstRow - 1),
+        lxw_col_t(firstColumn - 1), lxw_row_t(lastRow - 1), lxw_col_t(lastColumn - 1), m_scratch.constData(),
+        m_formats[styleIndex(style)]);
     if (error != LXW_NO_ERROR)
-        qCritical("Cannot merge rows %d to %d, columns %d to %d: %s", firstRow, lastRow, firstColumn, lastColumn,
-                  lxw_strerror(error));
+        qCritical("Cannot merge rows %d to %d, columns %d to %d: %s", firstRow, lastRow, firstColumn,
+            lastColumn, lxw_strerror(error));
     return error == LXW_NO_ERROR;
 }
 
 void XlsxWorkbook::logChanges() const
 {
     if (m_truncated.count > 0)
-        qCritical().noquote() << QStringLiteral("%1: %2 text(s) longer than a cell holds (%3 characters) were cut "
-                                                "to fit, the first at row %4, column %5")
-                                     .arg(m_fileName).arg(m_truncated.count).arg(MaxTextLength)
-                                     .arg(m_truncated.row).arg(m_truncated.column);
+        qCritical().noquote() << QStringLiteral(
+            "%1: %2 text(s) longer than a cell holds (%3 characters) were cut "
+            "to fit, the first at row %4, column %5")
+                                     .arg(m_fileName)
+                                     .arg(m_truncated.count)
+                                     .arg(MaxTextLength)
+                                     .arg(m_truncated.row)
+                                     .arg(m_truncated.column);
     if (m_escaped.count > 0)
-        qCritical().noquote() << QStringLiteral("%1: %2 text(s) held control characters (such as GS 0x1D) or "
-                                                "_xHHHH_ sequences; written as _xHHHH_ escapes, which Excel shows "
-                                                "as the original characters, the first at row %3, column %4")
-                                     .arg(m_fileName).arg(m_escaped.count)
-                                     .arg(m_escaped.row).arg(m_escaped.column);
+        qCritical().noquote() << QStringLiteral(
+            "%1: %2 text(s) held control characters (such as GS 0x1D) or "
+            "_xHHHH_ sequences; written as _xHHHH_ escapes, which Excel shows "
+            "as the original characters, the first at row %3, column %4")
+                                     .arg(m_fileName)
+                                     .arg(m_escaped.count)
+                                     .arg(m_escaped.row)
+                                     .arg(m_escaped.column);
     if (m_nonFinite.count > 0)
-        qCritical().noquote() << QStringLiteral("%1: %2 number(s) were NaN or infinite and were written as text, "
-                                                "the first at row %3, column %4")
-                                     .arg(m_fileName).arg(m_nonFinite.count)
-                                     .arg(m_nonFinite.row).arg(m_nonFinite.column);
+        qCritical().noquote() << QStringLiteral(
+            "%1: %2 number(s) were NaN or infinite and were written as text, "
+            "the first at row %3, column %4")
+                                     .arg(m_fileName)
+                                     .arg(m_nonFinite.count)
+                                     .arg(m_nonFinite.row)
+                                     .arg(m_nonFinite.column);
 }
 
 bool XlsxWorkbook::save()
@@ -319,13 +335,15 @@ bool XlsxWorkbook::putInPlace()
 {
     // One rename that replaces the target, so that it is never missing or half written.
 #ifdef Q_OS_WIN
-    const bool moved = MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_partName).utf16()),
-                                   reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_fileName).utf16()),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    const bool moved
+        = MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_partName).utf16()),
+            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_fileName).utf16()),
+            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     const QString reason = moved ? QString() : qt_error_string(int(GetLastError()));
 #else
-    const bool moved = std::rename(QFile::encodeName(m_partName).constData(),
-                                   QFile::encodeName(m_fileName).constData()) == 0;
+    const bool moved
+        = std::rename(QFile::encodeName(m_partName).constData(), QFile::encodeName(m_fileName).constData())
+        == 0;
     const QString reason = moved ? QString() : qt_error_string(errno);
 #endif
     if (moved)

@@ -45,7 +45,7 @@ public:
     bool writeEmptyText(int row, int column);
     // Merges the range; the top-left cell gets text, the other cells are blank.
     bool mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
-                    Style style = Style::Default);
+        Style style = Style::Default);
     // Writes the file, puts it in place and releases the workbook; later calls do nothing and
     // return false. Failures are logged with the file name and the reason.
     bool save();

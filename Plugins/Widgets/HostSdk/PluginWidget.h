@@ -13,7 +13,10 @@ class SysInterfaceImpl;
 class PluginWidget : public QWidget, public SerializeInterface
 {
 public:
-    explicit PluginWidget(QWidget *parent = nullptr) : QWidget(parent) {}
+    explicit PluginWidget(QWidget *parent = nullptr)
+        : QWidget(parent)
+    {
+    }
     ~PluginWidget() override = default;
 
     virtual PluginWidget *create(SysInterfaceImpl *host)
@@ -25,7 +28,7 @@ public:
     virtual QString displayName() const = 0;
     virtual QString category() const = 0;
     virtual bool pluginFlag() const { return true; }
-    virtual void pluginHook() {}
+    virtual void pluginHook() { }
 };
 
 #define PluginWidget_iid "com.kvt.quorvex.PluginWidget"

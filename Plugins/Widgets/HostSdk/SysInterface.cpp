@@ -13,7 +13,9 @@ void SysInterface::registerMetaTypes()
     qRegisterMetaType<QList<QString>>("QList<QString>");
 }
 
-SysInterface::SysInterface(SysInterfaceImpl *host) : QObject(nullptr), impl(host)
+SysInterface::SysInterface(SysInterfaceImpl *host)
+    : QObject(nullptr)
+    , impl(host)
 {
     registerMetaTypes();
     using S = SysInterface;

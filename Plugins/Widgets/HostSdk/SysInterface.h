@@ -30,11 +30,11 @@ signals:
     void cameraDetectionCompleted(ProductProcessData data);
     void productDetectionCompleted(ProductProcessData data);
     void updateProductDataValues(int msTodayCount, int msTodayOKCount, QString customYieldValue,
-                                 int pipelineTypes, QVector<QMap<QString, QVariant>> seriesList,
-                                 QVector<QPair<QString, int>> realMssort);
+        int pipelineTypes, QVector<QMap<QString, QVariant>> seriesList,
+        QVector<QPair<QString, int>> realMssort);
     void productJudgeSettingsUpdated(QList<QString> productDataTitles);
-    void reportDataUpdated(QVector<QMap<QString, QVariant>> productDatas, QList<QString> productDataTitles,
-                           QString rstr);
+    void reportDataUpdated(
+        QVector<QMap<QString, QVariant>> productDatas, QList<QString> productDataTitles, QString rstr);
     void cameraStatUpdated(QVariantMap stats);
     void productStatUpdated(QVariantMap stats);
     void resetCountData();

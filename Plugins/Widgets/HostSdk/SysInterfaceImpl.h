@@ -21,7 +21,10 @@ class SysInterfaceImpl : public QObject
 {
     Q_OBJECT
 public:
-    explicit SysInterfaceImpl(QObject *parent = nullptr) : QObject(parent) {}
+    explicit SysInterfaceImpl(QObject *parent = nullptr)
+        : QObject(parent)
+    {
+    }
     ~SysInterfaceImpl() override = default;
 
     virtual void setMaterialNumber(const QString &text) { Q_UNUSED(text); }
@@ -47,11 +50,11 @@ signals:
     void cameraDetectionCompleted(ProductProcessData data);
     void productDetectionCompleted(ProductProcessData data);
     void updateProductDataValues(int msTodayCount, int msTodayOKCount, QString customYieldValue,
-                                 int pipelineTypes, QVector<QMap<QString, QVariant>> seriesList,
-                                 QVector<QPair<QString, int>> realMssort);
+        int pipelineTypes, QVector<QMap<QString, QVariant>> seriesList,
+        QVector<QPair<QString, int>> realMssort);
     void updateProductDataTitles(QList<QString> productDataTitles);
-    void reportDataUpdated(QVector<QMap<QString, QVariant>> productDatas, QList<QString> productDataTitles,
-                           QString rstr);
+    void reportDataUpdated(
+        QVector<QMap<QString, QVariant>> productDatas, QList<QString> productDataTitles, QString rstr);
     void cameraStatUpdated(QVariantMap stats);
     void productStatUpdated(QVariantMap stats);
     void resetCountData();
