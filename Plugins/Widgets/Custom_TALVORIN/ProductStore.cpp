@@ -30,8 +30,9 @@ int sqliteCode(const QSqlError &error)
 }
 
 // Short enough that a product never holds the GUI thread long behind another writer's lock;
-// what cannot be stored now waits in the queue instead.
-const char *const kBusyTimeout = "PRAGMA busy_timeout=100";
+// what cannot be stored now waits in the queue instead. A connect option, so it survives any
+// reopen of the connection.
+const char *const kBusyTimeout = "QSQLITE_BUSY_TIMEOUT=100";
 const int kStartUpWaitMs = 2000;
 const int kRetryMs = 1000;
 // A flush of waiting products yields to the event loop after this long.
@@ -73,7 +74,7 @@ bool ProductStore::open(const QString &path)
     } else {
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         m_db.setDatabaseName(path);
-        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=100")); // kept through any reopen
+        m_db.setConnectOptions(QLatin1String(kBusyTimeout));
     }
     // Opening an open connection again would close it first and kill the statements of every
     // other panel on it.
@@ -89,7 +90,6 @@ bool ProductStore::open(const QString &path)
 void ProductStore::prepareConnection()
 {
     QSqlQuery query(m_db);
-    query.exec(QLatin1String(kBusyTimeout));
     // In WAL mode a report reading on its own connection never blocks the insert at a cycle end.
     const bool wal = query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && query.next()
         && query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
