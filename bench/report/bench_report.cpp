@@ -16,6 +16,7 @@
 // longest event in GUI-thread CPU time does not.
 
 #include "ProductInfo.h"
+#include "ProductStatus.h"
 #include "ReportTable.h"
 #include "TLVDatasWork.h"
 
@@ -158,7 +159,7 @@ public:
         case 2:
             return p.psize;
         case 3:
-            return p.status == 3 ? QStringLiteral("OK") : QStringLiteral("NG");
+            return ProductStatus::isOk(p.status) ? QStringLiteral("OK") : QStringLiteral("NG");
         default:
             return p.status;
         }
