@@ -10,6 +10,7 @@
 #include <QDateTimeEdit>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QProcess>
@@ -150,6 +151,13 @@ private slots:
         QCOMPARE(batches, (QList<int> { 101, 101, 47 }));
         QCOMPARE(totalsSeen, (QStringList { "共0条", "0", "共0条", "0", "共0条", "0" }));
         QCOMPARE(pieLabels(&dialog), (QStringList { "OK (74.70%)", "NG (25.30%)" }));
+        // Painting paced during the stream, free again once it ends; the row numbers fit as
+        // Qt's own header would fit them.
+        auto *view = child<QTableView>(&dialog, "tblWidProduct");
+        QVERIFY(view->updatesEnabled());
+        QHeaderView plain(Qt::Vertical);
+        plain.setModel(view->model());
+        QCOMPARE(view->verticalHeader()->sizeHint().width(), plain.sizeHint().width());
     }
 
     // Whatever the clicks' timing, only the latest find's rows, total and pie are shown.
@@ -174,8 +182,9 @@ private slots:
         setRange(&dialog, QStringLiteral("00:00:00"), QStringLiteral("12:00:00"));
         for (int i = 0; i < clicks; ++i)
             clickFind(&dialog);
-        // Emptied at once, the records let go.
+        // Emptied at once, and shown so, the records let go.
         QCOMPARE(model->rowCount(), 0);
+        QVERIFY(child<QTableView>(&dialog, "tblWidProduct")->updatesEnabled());
         QVERIFY(pieLabels(&dialog).isEmpty());
         QVERIFY(shown.expired());
         QCOMPARE(total(&dialog, 3000), QStringLiteral("共3000条"));

@@ -3,9 +3,11 @@
 
 #include "FindSequence.h"
 #include "QFrameHelper.h"
+#include "RepaintThrottle.h"
 #include "ReportExport.h"
 #include "ReportItemModel.h"
 #include "ReportTableModel.h"
+#include "RowNumberHeader.h"
 #include "SaveFilePrompt.h"
 #include "TLVDatasWork.h"
 
@@ -168,6 +170,7 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     , m_pieChart(nullptr)
     , m_barChart(nullptr)
     , m_findSequence(std::make_shared<FindSequence>())
+    , m_productRepaint(nullptr)
 {
     ui->setupUi(this);
 
@@ -223,6 +226,7 @@ void ReportTable::initView()
     m_tableModel = new ReportTableModel(this);
     m_tableModel->setHeaders({ QStringLiteral("时间"), QStringLiteral("料号,工单号"), QStringLiteral("长宽"),
         QStringLiteral("OK/NG"), QStringLiteral("NG类别") });
+    ui->tblWidProduct->setVerticalHeader(new RowNumberHeader(ui->tblWidProduct));
     ui->tblWidProduct->setModel(m_tableModel);
     ui->tblWidProduct->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tblWidProduct->verticalHeader()->setVisible(true);
@@ -230,6 +234,7 @@ void ReportTable::initView()
     ui->tblWidProduct->setColumnWidth(0, 210);
     ui->tblWidProduct->setColumnWidth(1, 230);
     ui->tblWidProduct->setColumnWidth(3, 60);
+    m_productRepaint = new RepaintThrottle(ui->tblWidProduct, 40, this);
 
     m_itemModel = new ReportItemModel(this);
     m_itemModel->setHeaders({ QStringLiteral("孔序号"), QStringLiteral("OK/NG"), QStringLiteral("位置(cm)"),
@@ -268,6 +273,7 @@ void ReportTable::Slot_BtnFindClicked()
 
     m_tableModel->clearDatas();
     m_itemModel->clearDatas();
+    m_productRepaint->flush();
     updatePieChart();
     updateBarChart({}, {});
 
@@ -281,8 +287,11 @@ void ReportTable::Slot_FindResult(bool bCompleted, QList<std::shared_ptr<tlv::Pr
     if (!m_findSequence->acceptDelivery())
         return;
     m_tableModel->appendDatas(vtDatas);
-    if (!bCompleted)
+    if (!bCompleted) {
+        m_productRepaint->changed();
         return;
+    }
+    m_productRepaint->flush();
     ui->lbTotal->setText(QStringLiteral("共%1条").arg(m_tableModel->rowCount(QModelIndex())));
     updatePieChart();
 }
@@ -292,6 +301,7 @@ void ReportTable::releaseRecords()
     m_findSequence->cancelAll();
     m_tableModel->clearDatas();
     m_itemModel->clearDatas();
+    m_productRepaint->flush();
     updatePieChart();
     updateBarChart({}, {});
 }

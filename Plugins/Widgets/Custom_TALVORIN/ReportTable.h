@@ -16,6 +16,7 @@
 #include <memory>
 
 class FindSequence;
+class RepaintThrottle;
 
 namespace Ui {
 class ReportTableClass;
@@ -71,4 +72,5 @@ private:
     QtCharts::QChart *m_pieChart;
     QtCharts::QChart *m_barChart;
     std::shared_ptr<FindSequence> m_findSequence;
+    RepaintThrottle *m_productRepaint;
 };
