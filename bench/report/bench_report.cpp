@@ -29,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlDatabase>
@@ -89,15 +90,21 @@ public:
         const bool result = QApplication::notify(receiver, event);
         const double spent = threadCpuMs() - start;
         --m_depth;
-        if (m_recording && spent > worstEventMs) {
-            worstEventMs = spent;
-            worstEvent = QStringLiteral("%1 to %2").arg(type).arg(QString::fromLatin1(cls));
+        if (m_recording) {
+            EventCost &cost = cpuByEvent[{ type, cls }];
+            cost.ms += spent;
+            ++cost.count;
+            if (spent > worstEventMs) {
+                worstEventMs = spent;
+                worstEvent = QStringLiteral("%1 to %2").arg(type).arg(QString::fromLatin1(cls));
+            }
         }
         return result;
     }
 
     void startRecording()
     {
+        cpuByEvent.clear();
         worstEventMs = 0;
         worstEvent.clear();
         m_recording = true;
@@ -106,6 +113,13 @@ public:
 
     double worstEventMs = 0;
     QString worstEvent;
+    struct EventCost
+    {
+        double ms = 0;
+        int count = 0;
+    };
+    // By event type and receiver class.
+    QMap<QPair<int, const char *>, EventCost> cpuByEvent;
 
 private:
     int m_depth = 0;
@@ -191,6 +205,7 @@ struct Run
     double constructMs = 0;
     double showMs = 0;
     int rows = 0;
+    QString cpuByEvent; // the GUI thread's costliest kinds of event: type to receiver, count
 };
 
 // Runs the event loop until done() holds, with a 5 ms timer that records how late it fires.
@@ -229,6 +244,16 @@ void spin(QElapsedTimer &clock, Run &run, const std::function<bool()> &firstRows
     app->stopRecording();
     run.worstEventMs = app->worstEventMs;
     run.worstEvent = app->worstEvent;
+    QList<QPair<double, QString>> top;
+    for (auto it = app->cpuByEvent.cbegin(); it != app->cpuByEvent.cend(); ++it)
+        top.append({ it.value().ms,
+            QStringLiteral("(type %1 to %2 x%3)")
+                .arg(it.key().first)
+                .arg(QString::fromLatin1(it.key().second))
+                .arg(it.value().count) });
+    std::sort(top.begin(), top.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    for (int i = 0; i < qMin(3, top.size()); ++i)
+        run.cpuByEvent += QStringLiteral("  %1 ms %2;").arg(top.at(i).first, 0, 'f', 1).arg(top.at(i).second);
 }
 
 // Built and started in the dialog's own order, so both sides pay the same start-up.
@@ -443,6 +468,7 @@ void printRound(int r, const Run &bare, const Run &dlg, double shellMs, int foun
                     "longest event %5.1f ms cpu (type %s)  gui cpu %6.1f ms  rows %d\n",
             r + 1, name, run->firstRowsMs, run->finalMs, run->worstStallMs, run->worstStallAtMs,
             run->worstEventMs, qPrintable(run->worstEvent), run->guiCpuMs, run->rows);
+        std::printf("round %d  %s gui cpu by event:%s\n", r + 1, name, qPrintable(run->cpuByEvent));
     }
     std::printf("round %d  dialog: constructor %.1f ms, show %.1f ms; a find over the %d loaded rows clears "
                 "them in %.1f ms\n",
