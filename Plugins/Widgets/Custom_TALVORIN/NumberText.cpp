@@ -112,16 +112,34 @@ bool NumberText::isTie(double v)
     return n >= 200000 && n < 2000000;
 }
 
-int NumberText::toChars(double v, char *text)
+bool NumberText::key(double v, quint32 &key)
 {
     if (v == 0.0 && !std::signbit(v)) {
-        text[0] = '0';
-        return 1;
+        key = 0;
+        return true;
     }
     uint64_t digits = 0;
     int x = 0;
-    if (sixDigits(std::fabs(v), digits, x))
-        return fixedText(std::signbit(v), digits, x, text);
+    if (!sixDigits(std::fabs(v), digits, x))
+        return false;
+    key = quint32(digits) | quint32(x + 4) << 20 | quint32(std::signbit(v)) << 24;
+    return true;
+}
+
+int NumberText::keyText(quint32 key, char *text)
+{
+    if (key == 0) {
+        text[0] = '0';
+        return 1;
+    }
+    return fixedText(key >> 24, key & 0xfffff, int((key >> 20) & 0xf) - 4, text);
+}
+
+int NumberText::toChars(double v, char *text)
+{
+    quint32 k = 0;
+    if (key(v, k))
+        return keyText(k, text);
     if (v == 0.0 || !std::isfinite(v) || isTie(v))
         return 0;
     return int(std::to_chars(text, text + 32, v, std::chars_format::general, 6).ptr - text);

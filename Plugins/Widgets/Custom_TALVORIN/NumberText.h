@@ -15,6 +15,12 @@ public:
     // The text into `text` (32 chars), its length; 0 when only QString::number can tell.
     static int toChars(double v, char *text);
 
+    // The sign, decimal exponent and six digits that alone decide the text of most numbers,
+    // packed into one integer; false when v's text takes another route.
+    static bool key(double v, quint32 &key);
+    // The text of a key, its length.
+    static int keyText(quint32 key, char *text);
+
     // True when |v| lies exactly halfway between two neighbouring 6-significant-digit decimals.
     static bool isTie(double v);
 };

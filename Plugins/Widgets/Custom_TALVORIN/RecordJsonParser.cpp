@@ -1,5 +1,6 @@
 #include "RecordJsonParser.h"
 
+#include "NumberPool.h"
 #include "NumberText.h"
 #include "TextPool.h"
 
@@ -104,15 +105,24 @@ int toInt(element e)
     }
 }
 
-// The number text of `v` into *target, shared through the pool at its next resolve().
-void requestNumberText(double v, QString *target, TextPool &texts)
+// Where the fast reader's texts are shared.
+struct Pools
 {
+    NumberPool &numbers;
+    TextPool &texts;
+};
+
+// The number text of `v` into *target, shared through a pool at its next resolve().
+void requestNumberText(double v, QString *target, Pools pools)
+{
+    if (pools.numbers.request(v, target))
+        return;
     char text[32];
     const int size = NumberText::toChars(v, text);
     if (size == 0)
         *target = QString::number(v, 'g', 6);
     else
-        texts.request(text, size, target);
+        pools.texts.request(text, size, target);
 }
 
 // What differs between the two columns: the fourth key and how its value is read.
@@ -121,9 +131,9 @@ template <typename Item> struct Column;
 template <> struct Column<tlv::HoleInfo>
 {
     static constexpr std::string_view kKey = "value";
-    static void fill(tlv::HoleInfo &hole, element value, TextPool &texts)
+    static void fill(tlv::HoleInfo &hole, element value, Pools pools)
     {
-        requestNumberText(toDouble(value), &hole.value, texts);
+        requestNumberText(toDouble(value), &hole.value, pools);
     }
     static void fill(tlv::HoleInfo &hole, const QJsonValue &value, TextPool *texts)
     {
@@ -134,7 +144,7 @@ template <> struct Column<tlv::HoleInfo>
 template <> struct Column<tlv::ApeInfo>
 {
     static constexpr std::string_view kKey = "ngtypes";
-    static void fill(tlv::ApeInfo &ape, element types, TextPool &texts)
+    static void fill(tlv::ApeInfo &ape, element types, Pools pools)
     {
         if (types.type() != element_type::ARRAY)
             return;
@@ -146,7 +156,7 @@ template <> struct Column<tlv::ApeInfo>
                 continue;
             }
             const std::string_view text(type);
-            ape.ngtypes.append(texts.get(text.data(), int(text.size())));
+            ape.ngtypes.append(pools.texts.get(text.data(), int(text.size())));
         }
     }
     static void fill(tlv::ApeInfo &ape, const QJsonValue &types, TextPool *)
@@ -158,7 +168,7 @@ template <> struct Column<tlv::ApeInfo>
 };
 
 // The simdjson reader of one column.
-template <typename Item> void readFast(element root, std::vector<Item> &items, TextPool &texts)
+template <typename Item> void readFast(element root, std::vector<Item> &items, Pools pools)
 {
     if (root.type() != element_type::ARRAY)
         return;
@@ -190,10 +200,11 @@ template <typename Item> void readFast(element root, std::vector<Item> &items, T
         Item &item = items.emplace_back();
         item.idx = toInt(idx);
         item.status = status.type() == element_type::BOOL && bool(status);
-        requestNumberText(toDouble(position), &item.position, texts);
-        Column<Item>::fill(item, fourth, texts);
+        requestNumberText(toDouble(position), &item.position, pools);
+        Column<Item>::fill(item, fourth, pools);
     }
-    texts.resolve();
+    pools.numbers.resolve();
+    pools.texts.resolve();
 }
 
 // The QJsonDocument reader of one column: the reference, and the fallback of readFast.
@@ -245,6 +256,7 @@ struct RecordJsonParser::Simdjson
 
 RecordJsonParser::RecordJsonParser()
     : m_simdjson(std::make_unique<Simdjson>())
+    , m_numbers(std::make_unique<NumberPool>())
     , m_texts(std::make_unique<TextPool>())
 {
 }
@@ -259,7 +271,7 @@ void RecordJsonParser::readItems(const char *utf8, qsizetype size, std::vector<I
         return;
     element root;
     if (m_simdjson->parse(utf8, size_t(size), root)) {
-        readFast(root, items, *m_texts);
+        readFast(root, items, Pools { *m_numbers, *m_texts });
         return;
     }
     ++m_fallbacks;

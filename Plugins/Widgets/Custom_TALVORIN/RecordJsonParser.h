@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+class NumberPool;
 class TextPool;
 
 // Reads the "diameter" and "appearance" column texts of product_data_new into item records.
@@ -51,6 +52,7 @@ private:
 
     struct Simdjson;
     std::unique_ptr<Simdjson> m_simdjson;
+    std::unique_ptr<NumberPool> m_numbers;
     std::unique_ptr<TextPool> m_texts;
     quint64 m_fallbacks = 0;
 };
