@@ -47,21 +47,30 @@ bool hasSurrogateEscape(const char *data, size_t size)
 // Qt's number reader refuses results that underflow; simdjson gives 0 or a subnormal. A
 // double of type "double" that is zero (also -0, which Qt keeps apart from the integer -0)
 // or below the normal range therefore goes to the Qt reader, wherever it sits.
-bool numbersAgree(element e)
+bool numbersAgree(element e);
+
+bool childrenAgree(element e)
 {
-    switch (e.type()) {
-    case element_type::ARRAY:
+    if (e.type() == element_type::ARRAY) {
         for (element child : simdjson::dom::array(e)) {
             if (!numbersAgree(child))
                 return false;
         }
         return true;
+    }
+    for (simdjson::dom::key_value_pair field : simdjson::dom::object(e)) {
+        if (!numbersAgree(field.value))
+            return false;
+    }
+    return true;
+}
+
+inline bool numbersAgree(element e)
+{
+    switch (e.type()) {
+    case element_type::ARRAY:
     case element_type::OBJECT:
-        for (simdjson::dom::key_value_pair field : simdjson::dom::object(e)) {
-            if (!numbersAgree(field.value))
-                return false;
-        }
-        return true;
+        return childrenAgree(e);
     case element_type::DOUBLE:
         return std::fabs(double(e)) >= DBL_MIN;
     default:
@@ -167,20 +176,28 @@ template <> struct Column<tlv::ApeInfo>
     }
 };
 
-// The simdjson reader of one column.
-template <typename Item> void readFast(element root, std::vector<Item> &items, Pools pools)
+// The items of one column's array, their texts requested from the pools; false, with the
+// walk cut short, at the first double that the Qt reader could read otherwise. Every value of
+// the document passes numbersAgree, so such a double sends the text to the Qt reader wherever
+// it sits, also under keys that give no item.
+template <typename Item> bool requestItems(element root, std::vector<Item> &items, Pools pools)
 {
     if (root.type() != element_type::ARRAY)
-        return;
+        return numbersAgree(root);
     const simdjson::dom::array array(root);
     items.reserve(array.size()); // the texts requested below are written into the items
     for (element child : array) {
-        if (child.type() != element_type::OBJECT)
+        if (child.type() != element_type::OBJECT) {
+            if (!numbersAgree(child))
+                return false;
             continue;
+        }
         // A repeated key takes its last value, as in Qt.
         element idx, status, position, fourth;
         unsigned found = 0;
         for (simdjson::dom::key_value_pair field : simdjson::dom::object(child)) {
+            if (!numbersAgree(field.value))
+                return false;
             if (field.key == "idx") {
                 idx = field.value;
                 found |= 1;
@@ -203,8 +220,17 @@ template <typename Item> void readFast(element root, std::vector<Item> &items, P
         requestNumberText(toDouble(position), &item.position, pools);
         Column<Item>::fill(item, fourth, pools);
     }
+    return true;
+}
+
+// The simdjson reader of one column; false when the text has to go to the Qt reader.
+template <typename Item> bool readFast(element root, std::vector<Item> &items, Pools pools)
+{
+    const bool agree = requestItems(root, items, pools);
+    // Resolved even when the items are dropped: the requests point into them.
     pools.numbers.resolve();
     pools.texts.resolve();
+    return agree;
 }
 
 // The QJsonDocument reader of one column: the reference, and the fallback of readFast.
@@ -250,7 +276,7 @@ struct RecordJsonParser::Simdjson
         if (padded.size() < size + simdjson::SIMDJSON_PADDING)
             padded.resize(size + simdjson::SIMDJSON_PADDING + size / 2);
         std::memcpy(padded.data(), data, size);
-        return parser.parse(padded.data(), size, false).get(root) == simdjson::SUCCESS && numbersAgree(root);
+        return parser.parse(padded.data(), size, false).get(root) == simdjson::SUCCESS;
     }
 };
 
@@ -270,10 +296,9 @@ void RecordJsonParser::readItems(const char *utf8, qsizetype size, std::vector<I
     if (size <= 0)
         return;
     element root;
-    if (m_simdjson->parse(utf8, size_t(size), root)) {
-        readFast(root, items, Pools { *m_numbers, *m_texts });
+    if (m_simdjson->parse(utf8, size_t(size), root) && readFast(root, items, Pools { *m_numbers, *m_texts }))
         return;
-    }
+    items.clear();
     ++m_fallbacks;
     readQt(QByteArray::fromRawData(utf8, int(size)), items, m_texts.get());
 }
