@@ -1,7 +1,9 @@
 // TLVDatasWork on a real QThread against real SQLite files.
 
+#include "ChunkBuilder.h"
 #include "FindSequence.h"
 #include "ProductStore.h"
+#include "RowChunk.h"
 #include "TLVDatasWork.h"
 
 #include <QMutex>
@@ -14,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -121,7 +124,15 @@ private slots:
     {
         QFETCH(int, rows);
         QFETCH(QList<int>, sizes);
-        QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), rows)));
+        QList<Row> stored = rowsAt(kDay + QStringLiteral(" 10:00:00"), rows);
+        // Every row's items name its pid, so records built from another row's texts show.
+        for (int i = 0; i < rows; ++i) {
+            stored[i].diameter
+                = QStringLiteral(R"([{"idx":%1,"position":1,"status":true,"value":8}])").arg(i + 1);
+            stored[i].appearance
+                = QStringLiteral(R"([{"idx":0,"ngtypes":["划伤"],"position":%1,"status":false}])").arg(i + 1);
+        }
+        QVERIFY(seed(m_path, stored));
         startWorker();
         QCOMPARE(QSqlDatabase::connectionNames(), m_namesBefore); // nothing added before a query
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
@@ -130,8 +141,13 @@ private slots:
         for (int i = 0; i < sizes.size(); ++i) {
             QCOMPARE(m_received[i].first, i == sizes.size() - 1);
             QCOMPARE(m_received[i].second.size(), sizes.at(i));
-            for (const auto &product : m_received[i].second)
-                QCOMPARE(product->pid, pid++);
+            for (const auto &product : m_received[i].second) {
+                QCOMPARE(product->pid, pid);
+                QCOMPARE(product->vtHoles.value(0) ? product->vtHoles[0]->idx : 0, pid);
+                QCOMPARE(product->vtApes.value(0) ? product->vtApes[0]->position : QString(),
+                    QString::number(pid));
+                ++pid;
+            }
         }
         // The worker keeps nothing once a batch is out.
         std::weak_ptr<tlv::ProductInfo> first = rows ? m_received[0].second.value(0) : nullptr;
@@ -320,6 +336,46 @@ private slots:
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
         QCOMPARE(int(m_received.size()), 1);
         QVERIFY(!m_received[0].first);
+    }
+
+    // The records of a chunk are built on two threads and come out in row order; a query stopped
+    // meanwhile gets none of them.
+    void chunkBuilds_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("stopAfter"); // times the query is still wanted; -1 always
+        QTest::newRow("one thread, whole") << 15 << -1;
+        QTest::newRow("two threads, whole") << 500 << -1;
+        QTest::newRow("one thread, stopped at once") << 15 << 0;
+        QTest::newRow("two threads, stopped midway") << 500 << 1;
+    }
+    void chunkBuilds()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, stopAfter);
+        RowChunk chunk;
+        for (int i = 0; i < rows; ++i) {
+            RowChunk::Row &row = chunk.append();
+            row.pid = i + 1;
+            const QByteArray holes
+                = QStringLiteral(R"([{"idx":%1,"position":1,"status":true,"value":8}])").arg(i + 1).toUtf8();
+            chunk.setDiameter(row, std::string_view(holes.constData(), size_t(holes.size())));
+            chunk.setAppearance(row, std::string_view("[]"));
+        }
+        ChunkBuilder builder;
+        int taken = 0;
+        Batch products;
+        const bool built = builder.build(chunk, products, [&] {
+            if (taken++ == 1)
+                QThread::msleep(20); // the helper takes rows meanwhile
+            return stopAfter < 0 || taken <= stopAfter;
+        });
+        QCOMPARE(built, stopAfter < 0);
+        QCOMPARE(products.size(), built ? rows : 0);
+        for (int i = 0; i < products.size(); ++i) {
+            QCOMPARE(products[i]->pid, i + 1);
+            QCOMPARE(products[i]->vtHoles.value(0) ? products[i]->vtHoles[0]->idx : 0, i + 1);
+        }
     }
 
 private:

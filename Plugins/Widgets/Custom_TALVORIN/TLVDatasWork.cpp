@@ -1,8 +1,8 @@
 #include "TLVDatasWork.h"
 
+#include "ChunkBuilder.h"
 #include "FindSequence.h"
-#include "ProductBlock.h"
-#include "RecordJsonParser.h"
+#include "RowChunk.h"
 #include "TextPool.h"
 
 #include <QDateTime>
@@ -17,14 +17,12 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <string_view>
 #include <utility>
-#include <vector>
 
 #ifdef TLV_SQLITE_NATIVE
 #include <simdjson.h>
 #include <sqlite3.h>
-
-#include <string_view>
 #endif
 
 namespace {
@@ -60,10 +58,11 @@ public:
         return pool.get(utf8.constData(), utf8.size());
     }
     int integer(int c) const { return m_query.value(m_columns[c]).toInt(); }
-    template <typename Item> void items(int c, RecordJsonParser &parser, std::vector<Item> &items) const
+    // Valid until the next call.
+    std::string_view json(int c)
     {
-        const QByteArray utf8 = text(c).toUtf8();
-        parser.read(utf8.constData(), utf8.size(), items);
+        m_scratch = text(c).toUtf8();
+        return std::string_view(m_scratch.constData(), size_t(m_scratch.size()));
     }
 
     static constexpr const char *kNames[7]
@@ -71,43 +70,49 @@ public:
 
 private:
     QSqlQuery &m_query;
+    QByteArray m_scratch;
     int m_columns[7];
 };
 
 enum Column { Uptime, Pid, Barcode, Psize, Diameter, Appearance, Status };
 
-// Stops without a last batch once proceed() says the query is no longer wanted, or when an
-// emission finds it stale.
+template <typename Rows> void readRow(Rows &rows, TextPool &barcodes, RowChunk &chunk)
+{
+    RowChunk::Row &row = chunk.append();
+    row.uptime = rows.text(Uptime);
+    row.pid = rows.integer(Pid);
+    row.barcode = rows.sharedText(Barcode, barcodes);
+    row.psize = rows.text(Psize);
+    row.status = rows.integer(Status);
+    chunk.setDiameter(row, rows.json(Diameter));
+    chunk.setAppearance(row, rows.json(Appearance));
+}
+
+// Reads a batch's rows, then builds their records on two threads while the reading waits:
+// the statement stays on this thread. Stops without a last batch once proceed() says the query
+// is no longer wanted, or when an emission finds it stale.
 template <typename Rows, typename Proceed, typename Emit>
 void deliverRows(Rows &rows, Proceed proceed, Emit emitBatch)
 {
-    RecordJsonParser parser;
+    ChunkBuilder builder;
     TextPool barcodes;
-    std::vector<tlv::HoleInfo> holes;
-    std::vector<tlv::ApeInfo> apes;
-    QList<std::shared_ptr<tlv::ProductInfo>> batch;
-    batch.reserve(kBatchSize);
-    while (rows.next()) {
-        if (!proceed())
-            return;
-        rows.items(Diameter, parser, holes);
-        rows.items(Appearance, parser, apes);
-        const std::shared_ptr<tlv::ProductInfo> product = ProductBlock::make(holes, apes);
-        product->uptime = rows.text(Uptime);
-        product->pid = rows.integer(Pid);
-        product->barcode = rows.sharedText(Barcode, barcodes);
-        product->psize = rows.text(Psize);
-        product->status = rows.integer(Status);
-        batch.append(product);
-
-        if (batch.size() >= kBatchSize) {
-            // Handed over, not copied: the receiver's copy becomes the only holder of these records.
-            if (!emitBatch(false, std::exchange(batch, QList<std::shared_ptr<tlv::ProductInfo>>())))
+    RowChunk chunk;
+    for (;;) {
+        chunk.clear();
+        bool more = true;
+        while (chunk.size() < kBatchSize && (more = rows.next())) {
+            if (!proceed())
                 return;
-            batch.reserve(kBatchSize);
+            readRow(rows, barcodes, chunk);
         }
+        QList<std::shared_ptr<tlv::ProductInfo>> batch;
+        batch.reserve(chunk.size());
+        if (!builder.build(chunk, batch, proceed))
+            return;
+        // Handed over, not copied: the receiver's copy becomes the only holder of these records.
+        if (!emitBatch(!more, batch) || !more)
+            return;
     }
-    emitBatch(true, std::exchange(batch, QList<std::shared_ptr<tlv::ProductInfo>>()));
 }
 
 #ifdef TLV_SQLITE_NATIVE
@@ -188,13 +193,6 @@ public:
             return text(c);
         return pool.get(bytes, size);
     }
-    template <typename Item> void items(int c, RecordJsonParser &parser, std::vector<Item> &items)
-    {
-        const std::string_view bytes = json(c);
-        parser.read(bytes.data(), qsizetype(bytes.size()), items);
-    }
-
-private:
     // Well-formed UTF-8 text is parsed where SQLite keeps it; anything else takes the round
     // trip through QString that Qt's driver would have made.
     std::string_view json(int c)
@@ -210,6 +208,7 @@ private:
         return std::string_view(m_scratch.constData(), size_t(m_scratch.size()));
     }
 
+private:
     QByteArray m_scratch;
     sqlite3_stmt *m_stmt;
     int m_columns[7];

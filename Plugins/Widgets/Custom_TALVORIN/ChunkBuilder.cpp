@@ -1,0 +1,131 @@
+#include "ChunkBuilder.h"
+
+#include "ProductBlock.h"
+#include "RecordJsonParser.h"
+#include "RowChunk.h"
+
+#include <utility>
+
+namespace {
+
+// Below this many rows a chunk is built by the caller alone: waking a helper costs more.
+constexpr int kShareFrom = 16;
+
+} // namespace
+
+// What one thread needs to turn rows into records.
+struct ChunkBuilder::Maker
+{
+    RecordJsonParser parser;
+    std::vector<tlv::HoleInfo> holes;
+    std::vector<tlv::ApeInfo> apes;
+
+    std::shared_ptr<tlv::ProductInfo> make(RowChunk &chunk, RowChunk::Row &row)
+    {
+        const std::string_view diameter = chunk.diameter(row);
+        const std::string_view appearance = chunk.appearance(row);
+        parser.read(diameter.data(), qsizetype(diameter.size()), holes);
+        parser.read(appearance.data(), qsizetype(appearance.size()), apes);
+        std::shared_ptr<tlv::ProductInfo> product = ProductBlock::make(holes, apes);
+        product->uptime = std::move(row.uptime);
+        product->pid = row.pid;
+        product->barcode = std::move(row.barcode);
+        product->psize = std::move(row.psize);
+        product->status = row.status;
+        return product;
+    }
+};
+
+ChunkBuilder::ChunkBuilder()
+    : m_own(std::make_unique<Maker>())
+{
+}
+
+ChunkBuilder::~ChunkBuilder()
+{
+    if (!m_helper.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_posted.notify_one();
+    m_helper.join();
+}
+
+bool ChunkBuilder::build(RowChunk &chunk, QList<std::shared_ptr<tlv::ProductInfo>> &products,
+    const std::function<bool()> &proceed)
+{
+    const int count = chunk.size();
+    m_built.resize(size_t(count));
+    m_chunk = &chunk;
+    m_count = count;
+    m_next.store(0, std::memory_order_relaxed);
+    const bool shared = count >= kShareFrom;
+    if (shared) {
+        if (!m_helper.joinable()) {
+            m_helperMaker = std::make_unique<Maker>();
+            m_helper = std::thread(&ChunkBuilder::helperLoop, this);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_hasWork = true;
+        }
+        m_posted.notify_one();
+    }
+
+    bool wanted = true;
+    for (;;) {
+        if (!proceed()) {
+            wanted = false;
+            // The helper's next take finds nothing left.
+            m_next.store(count, std::memory_order_relaxed);
+            break;
+        }
+        const int i = m_next.fetch_add(1, std::memory_order_relaxed);
+        if (i >= count)
+            break;
+        m_built[size_t(i)] = m_own->make(chunk, chunk.row(i));
+    }
+
+    if (shared) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        // A helper that has not woken up yet finds no chunk when it does.
+        m_hasWork = false;
+        m_finished.wait(lock, [this] { return !m_helperBusy; });
+    }
+    m_chunk = nullptr;
+    if (wanted) {
+        for (std::shared_ptr<tlv::ProductInfo> &product : m_built)
+            products.append(std::move(product));
+    }
+    m_built.clear();
+    return wanted;
+}
+
+void ChunkBuilder::work(Maker &maker)
+{
+    for (;;) {
+        const int i = m_next.fetch_add(1, std::memory_order_relaxed);
+        if (i >= m_count)
+            return;
+        m_built[size_t(i)] = maker.make(*m_chunk, m_chunk->row(i));
+    }
+}
+
+void ChunkBuilder::helperLoop()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_posted.wait(lock, [this] { return m_hasWork || m_quit; });
+        if (m_quit)
+            return;
+        m_hasWork = false;
+        m_helperBusy = true;
+        lock.unlock();
+        work(*m_helperMaker);
+        lock.lock();
+        m_helperBusy = false;
+        m_finished.notify_one();
+    }
+}
