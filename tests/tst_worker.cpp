@@ -365,7 +365,8 @@ private slots:
         ChunkBuilder builder;
         int taken = 0;
         Batch products;
-        const bool built = builder.build(chunk, products, [&] {
+        builder.start(chunk);
+        const bool built = builder.finish(products, [&] {
             if (taken++ == 1)
                 QThread::msleep(20); // the helper takes rows meanwhile
             return stopAfter < 0 || taken <= stopAfter;

@@ -45,6 +45,7 @@ ChunkBuilder::~ChunkBuilder()
 {
     if (!m_helper.joinable())
         return;
+    m_next.store(m_count, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
@@ -53,42 +54,44 @@ ChunkBuilder::~ChunkBuilder()
     m_helper.join();
 }
 
-bool ChunkBuilder::build(RowChunk &chunk, QList<std::shared_ptr<tlv::ProductInfo>> &products,
-    const std::function<bool()> &proceed)
+void ChunkBuilder::start(RowChunk &chunk)
 {
-    const int count = chunk.size();
-    m_built.resize(size_t(count));
     m_chunk = &chunk;
-    m_count = count;
+    m_count = chunk.size();
+    m_built.resize(size_t(m_count));
     m_next.store(0, std::memory_order_relaxed);
-    const bool shared = count >= kShareFrom;
-    if (shared) {
-        if (!m_helper.joinable()) {
-            m_helperMaker = std::make_unique<Maker>();
-            m_helper = std::thread(&ChunkBuilder::helperLoop, this);
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_hasWork = true;
-        }
-        m_posted.notify_one();
+    m_shared = m_count >= kShareFrom;
+    if (!m_shared)
+        return;
+    if (!m_helper.joinable()) {
+        m_helperMaker = std::make_unique<Maker>();
+        m_helper = std::thread(&ChunkBuilder::helperLoop, this);
     }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hasWork = true;
+    }
+    m_posted.notify_one();
+}
 
+bool ChunkBuilder::finish(
+    QList<std::shared_ptr<tlv::ProductInfo>> &products, const std::function<bool()> &proceed)
+{
     bool wanted = true;
     for (;;) {
         if (!proceed()) {
             wanted = false;
             // The helper's next take finds nothing left.
-            m_next.store(count, std::memory_order_relaxed);
+            m_next.store(m_count, std::memory_order_relaxed);
             break;
         }
         const int i = m_next.fetch_add(1, std::memory_order_relaxed);
-        if (i >= count)
+        if (i >= m_count)
             break;
-        m_built[size_t(i)] = m_own->make(chunk, chunk.row(i));
+        m_built[size_t(i)] = m_own->make(*m_chunk, m_chunk->row(i));
     }
 
-    if (shared) {
+    if (m_shared) {
         std::unique_lock<std::mutex> lock(m_mutex);
         // A helper that has not woken up yet finds no chunk when it does.
         m_hasWork = false;

@@ -35,10 +35,7 @@ public:
 
     Row &row(int i) { return m_rows[size_t(i)]; }
     std::string_view diameter(const Row &row) const { return text(row.diameter, row.diameterSize); }
-    std::string_view appearance(const Row &row) const
-    {
-        return text(row.appearance, row.appearanceSize);
-    }
+    std::string_view appearance(const Row &row) const { return text(row.appearance, row.appearanceSize); }
 
 private:
     std::string_view text(size_t offset, size_t size) const

@@ -88,30 +88,42 @@ template <typename Rows> void readRow(Rows &rows, TextPool &barcodes, RowChunk &
     chunk.setAppearance(row, rows.json(Appearance));
 }
 
-// Reads a batch's rows, then builds their records on two threads while the reading waits:
-// the statement stays on this thread. Stops without a last batch once proceed() says the query
-// is no longer wanted, or when an emission finds it stale.
+// The statement is stepped on this thread only. While it reads a batch's rows, the helper of
+// the builder builds the records of the batch before; then this thread helps finish them.
+// Stops without a last batch once proceed() says the query is no longer wanted, or when an
+// emission finds it stale.
 template <typename Rows, typename Proceed, typename Emit>
 void deliverRows(Rows &rows, Proceed proceed, Emit emitBatch)
 {
-    ChunkBuilder builder;
     TextPool barcodes;
-    RowChunk chunk;
-    for (;;) {
+    RowChunk chunks[2];
+    ChunkBuilder builder; // destroyed first: its helper is stopped while the chunks still exist
+    bool more = true;
+    const auto read = [&](RowChunk &chunk) {
         chunk.clear();
-        bool more = true;
         while (chunk.size() < kBatchSize && (more = rows.next())) {
             if (!proceed())
-                return;
+                return false;
             readRow(rows, barcodes, chunk);
         }
+        return true;
+    };
+    int current = 0;
+    if (!read(chunks[current]))
+        return;
+    for (;;) {
+        builder.start(chunks[current]);
+        const bool last = !more;
+        if (!last && !read(chunks[1 - current]))
+            return;
         QList<std::shared_ptr<tlv::ProductInfo>> batch;
-        batch.reserve(chunk.size());
-        if (!builder.build(chunk, batch, proceed))
+        batch.reserve(chunks[current].size());
+        if (!builder.finish(batch, proceed))
             return;
         // Handed over, not copied: the receiver's copy becomes the only holder of these records.
-        if (!emitBatch(!more, batch) || !more)
+        if (!emitBatch(last, batch) || last)
             return;
+        current = 1 - current;
     }
 }
 
