@@ -21,6 +21,7 @@
 #endif
 
 #include <QDateTimeEdit>
+#include <QEventLoop>
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -210,8 +211,11 @@ std::pair<double, double> runUntil(const std::function<bool()> &done, const std:
     sinceTick.start();
     if (start)
         QTimer::singleShot(0, start);
+    // Sleeps until something happens (the ticker at the latest): QCoreApplication::processEvents
+    // with a time limit drops WaitForMoreEvents and would spin, taking a core from the worker.
+    QEventLoop loop;
     while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     longest = std::max(longest, sinceTick.nsecsElapsed() / 1e6);
     return { timer.nsecsElapsed() / 1e9, longest };
 }
