@@ -4,6 +4,9 @@
 #include "RecordJsonParser.h"
 #include "RowChunk.h"
 
+#include <QDebug>
+
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -60,13 +63,9 @@ void ChunkBuilder::start(RowChunk &chunk)
     m_count = chunk.size();
     m_built.resize(size_t(m_count));
     m_next.store(0, std::memory_order_relaxed);
-    m_shared = m_count >= kShareFrom;
+    m_shared = m_count >= kShareFrom && startHelper();
     if (!m_shared)
         return;
-    if (!m_helper.joinable()) {
-        m_helperMaker = std::make_unique<Maker>();
-        m_helper = std::thread(&ChunkBuilder::helperLoop, this);
-    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hasWork = true;
@@ -104,6 +103,25 @@ bool ChunkBuilder::finish(
     }
     m_built.clear();
     return wanted;
+}
+
+bool ChunkBuilder::startHelper()
+{
+    if (m_helper.joinable())
+        return true;
+    if (m_helperFailed)
+        return false;
+    m_helperMaker = std::make_unique<Maker>();
+    try {
+        m_helper = std::thread(&ChunkBuilder::helperLoop, this);
+        return true;
+    } catch (const std::system_error &error) {
+        qWarning().noquote() << QStringLiteral(
+            "ChunkBuilder: no helper thread (%1), the records are built on one thread")
+                                    .arg(QString::fromLocal8Bit(error.what()));
+        m_helperFailed = true;
+        return false;
+    }
 }
 
 void ChunkBuilder::work(Maker &maker)

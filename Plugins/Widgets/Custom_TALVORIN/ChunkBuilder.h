@@ -37,12 +37,14 @@ public:
 private:
     struct Maker;
 
+    bool startHelper();
     void work(Maker &maker);
     void helperLoop();
 
     std::unique_ptr<Maker> m_own;
     std::unique_ptr<Maker> m_helperMaker;
     std::thread m_helper;
+    bool m_helperFailed = false;
 
     // The chunk being built and the slots of its records, one per row.
     RowChunk *m_chunk = nullptr;
