@@ -355,11 +355,11 @@ ReportWorkbookWriter::Products ReportTable::exportList() const
     QModelIndexList selected;
     if (QItemSelectionModel *selection = ui->tblWidProduct->selectionModel())
         selected = selection->selectedRows(0);
-    const int rows = selected.isEmpty() ? m_tableModel->rowCount(QModelIndex()) : selected.size();
+    if (selected.isEmpty())
+        return m_tableModel->products();
     ReportWorkbookWriter::Products products;
-    products.reserve(rows);
-    for (int i = 0; i < rows; ++i) {
-        const QModelIndex index = selected.isEmpty() ? m_tableModel->index(i, 0) : selected.at(i);
+    products.reserve(selected.size());
+    for (const QModelIndex &index : qAsConst(selected)) {
         if (std::shared_ptr<tlv::ProductInfo> product = m_tableModel->getProduct(index).lock())
             products.append(std::move(product));
     }
