@@ -6,6 +6,7 @@
 #include "RowChunk.h"
 #include "TLVDatasWork.h"
 
+#include <QFile>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -276,6 +277,78 @@ private slots:
         QCOMPARE(products[5]->status, 5);
         QCOMPARE(products[5]->barcode, QStringLiteral("TLV-100200,WO240001"));
         QCOMPARE(products[5]->psize, QStringLiteral("L:1"));
+    }
+
+    // Columns are found without case, as SQLite names them; only a stored 3 is an OK product.
+    void storedValues_data()
+    {
+        QTest::addColumn<QString>("columns");
+        QTest::newRow("lower case") << "id,uptime,pid,barcode,psize,diameter,appearance,status";
+        QTest::newRow("capitals") << "ID,UPTIME,PID,BARCODE,PSIZE,DIAMETER,APPEARANCE,STATUS";
+    }
+    void storedValues()
+    {
+        QFETCH(QString, columns);
+        const QStringList names = columns.split(QLatin1Char(','));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
+            db.setDatabaseName(m_path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(
+                QStringLiteral("create table product_data_new (%1 integer primary key autoincrement, "
+                               "%2 text, %3 integer, %4 text, %5 text, %6 text, %7 text, %8 integer)")
+                    .arg(names[0], names[1], names[2], names[3], names[4], names[5], names[6], names[7])));
+            const QString hole = QStringLiteral(R"([{"idx":4,"position":1,"status":true,"value":8}])");
+            for (const char *status : { "3", "2", "4294967299", "-4294967293", "3.4", "3.0", "'3'" })
+                QVERIFY(q.exec(QStringLiteral("insert into product_data_new values (null, '%1 10:00:00', 7, "
+                                              "'M,W', 'L:1', '%2', '[]', %3)")
+                                   .arg(kDay, hole, QLatin1String(status))));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        startWorker();
+        find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
+        QCOMPARE(int(m_received.size()), 1);
+        QStringList read;
+        for (const auto &product : m_received[0].second)
+            read << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                        .arg(product->uptime.right(8), QString::number(product->pid), product->barcode,
+                            product->psize,
+                            QString::number(product->vtHoles.value(0) ? product->vtHoles[0]->idx : -9),
+                            QString::number(product->status));
+        const QString same = QStringLiteral("10:00:00 7 M,W L:1 4 ");
+        QCOMPARE(read,
+            (QStringList {
+                same + "3", same + "2", same + "-1", same + "-1", same + "-1", same + "3", same + "3" }));
+    }
+
+    // A damaged page mid-file fails the statement: logged, the rows before it delivered, no
+    // last batch, and the dialog's sequence told why.
+    void damagedPage()
+    {
+        QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 3000)));
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const qint64 pages = file.size() / 4096;
+        QVERIFY(pages > 20);
+        QVERIFY(file.seek(pages / 2 * 4096));
+        QVERIFY(file.write(QByteArray(4096, '\xff')) == 4096);
+        file.close();
+        auto sequence = std::make_shared<FindSequence>();
+        startWorker(sequence);
+        sequence->requestSent();
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression("^product_data_new 数据库语句执行失败! .*malformed"));
+        find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
+        int rows = 0;
+        for (const auto &batch : m_received) {
+            QVERIFY(!batch.first);
+            rows += batch.second.size();
+        }
+        QVERIFY2(rows > 0 && rows < 3000, qPrintable(QString::number(rows)));
+        QVERIFY(sequence->latestFailed());
+        sequence->requestSent();
+        QVERIFY(!sequence->latestFailed());
     }
 
     // A newer request makes the running query stop; its batches already out are recognised.

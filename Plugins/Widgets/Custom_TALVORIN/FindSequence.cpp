@@ -32,3 +32,13 @@ bool FindSequence::claimBatch(int request)
     m_emitted.fetch_add(1);
     return isCurrent(request);
 }
+
+bool FindSequence::latestFailed() const
+{
+    return m_failed.load() == m_sent;
+}
+
+void FindSequence::readFailed(int request)
+{
+    m_failed.store(request);
+}

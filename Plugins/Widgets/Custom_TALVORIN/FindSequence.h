@@ -22,6 +22,8 @@ public:
     void cancelAll();
     // GUI thread, once per delivered batch: whether it answers the latest request.
     bool acceptDelivery();
+    // GUI thread: whether the latest request's rows ended on a read error.
+    bool latestFailed() const;
 
     // Worker thread: a request starts; gives its number.
     int requestStarted();
@@ -29,11 +31,15 @@ public:
     bool isCurrent(int request) const;
     // Worker thread, right before an emission: numbers the batch; false when it is stale.
     bool claimBatch(int request);
+    // Worker thread, before the batch that tells the dialog: the request's rows ended on a read
+    // error; it delivers no last batch.
+    void readFailed(int request);
 
 private:
     std::atomic<int> m_latest { 0 };
     std::atomic<int> m_cancelledUpTo { 0 };
     std::atomic<quint64> m_emitted { 0 };
+    std::atomic<int> m_failed { 0 };
     int m_sent = 0;
     quint64 m_received = 0;
     quint64 m_dropUpTo = 0;

@@ -1,5 +1,7 @@
 #include "ProductStatus.h"
 
+#include <limits>
+
 namespace {
 
 struct Part
@@ -28,4 +30,20 @@ QString ProductStatus::text(int status, QChar separator)
         text += QString::fromUtf16(part.ngText);
     }
     return text;
+}
+
+int ProductStatus::fromStored(qint64 value)
+{
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return Unreadable;
+    return int(value);
+}
+
+int ProductStatus::fromStored(double value)
+{
+    // Compared as doubles, so a NaN or a value beyond the range fails here.
+    if (!(value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max()))
+        return Unreadable;
+    const int whole = int(value);
+    return double(whole) == value ? whole : Unreadable;
 }

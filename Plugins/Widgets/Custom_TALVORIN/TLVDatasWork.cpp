@@ -2,6 +2,7 @@
 
 #include "ChunkBuilder.h"
 #include "FindSequence.h"
+#include "ProductStatus.h"
 #include "RowChunk.h"
 #include "TextPool.h"
 
@@ -41,7 +42,16 @@ public:
         for (int i = 0; i < 7; ++i)
             m_columns[i] = columns.indexOf(QLatin1String(kNames[i]));
     }
-    bool next() { return m_query.next(); }
+    bool next()
+    {
+        if (m_query.next())
+            return true;
+        m_failed = m_query.lastError().isValid();
+        return false;
+    }
+    // Whether the rows ended on a read error (a damaged page) rather than after the last row.
+    bool failed() const { return m_failed; }
+    QString errorText() const { return m_query.lastError().text(); }
     QString text(int c) const { return m_query.value(m_columns[c]).toString(); }
     // A text that repeats across rows (a barcode), shared through the pool. Without surrogates
     // the UTF-8 round trip gives the same text back.
@@ -58,6 +68,18 @@ public:
         return pool.get(utf8.constData(), utf8.size());
     }
     int integer(int c) const { return m_query.value(m_columns[c]).toInt(); }
+    int status(int c) const
+    {
+        const QVariant value = m_query.value(m_columns[c]);
+        switch (value.userType()) {
+        case QMetaType::LongLong:
+            return ProductStatus::fromStored(value.toLongLong());
+        case QMetaType::Double:
+            return ProductStatus::fromStored(value.toDouble());
+        default:
+            return value.toInt();
+        }
+    }
     // Valid until the next call.
     std::string_view json(int c)
     {
@@ -72,6 +94,7 @@ private:
     QSqlQuery &m_query;
     QByteArray m_scratch;
     int m_columns[7];
+    bool m_failed = false;
 };
 
 enum Column { Uptime, Pid, Barcode, Psize, Diameter, Appearance, Status };
@@ -83,7 +106,7 @@ template <typename Rows> void readRow(Rows &rows, TextPool &barcodes, RowChunk &
     row.pid = rows.integer(Pid);
     row.barcode = rows.sharedText(Barcode, barcodes);
     row.psize = rows.text(Psize);
-    row.status = rows.integer(Status);
+    row.status = rows.status(Status);
     chunk.setDiameter(row, rows.json(Diameter));
     chunk.setAppearance(row, rows.json(Appearance));
 }
@@ -91,7 +114,8 @@ template <typename Rows> void readRow(Rows &rows, TextPool &barcodes, RowChunk &
 // The statement is stepped on this thread only. While it reads a batch's rows, the helper of
 // the builder builds the records of the batch before; then this thread helps finish them.
 // Stops without a last batch once proceed() says the query is no longer wanted, or when an
-// emission finds it stale.
+// emission finds it stale. Rows that end on a read error are delivered as far as they were
+// read, without a last batch: the caller reports the failure.
 template <typename Rows, typename Proceed, typename Emit>
 void deliverRows(Rows &rows, Proceed proceed, Emit emitBatch)
 {
@@ -121,7 +145,7 @@ void deliverRows(Rows &rows, Proceed proceed, Emit emitBatch)
         if (!builder.finish(batch, proceed))
             return;
         // Handed over, not copied: the receiver's copy becomes the only holder of these records.
-        if (!emitBatch(last, batch) || last)
+        if (!emitBatch(last && !rows.failed(), batch) || last)
             return;
         current = 1 - current;
     }
@@ -142,12 +166,26 @@ public:
         for (int i = 0; i < count; ++i) {
             const char *name = sqlite3_column_name(stmt, i);
             for (int c = 0; c < 7; ++c)
-                if (m_columns[c] < 0 && name && qstrcmp(name, QtRows::kNames[c]) == 0)
+                // Without case, as SQLite itself and Qt's driver match names.
+                if (m_columns[c] < 0 && name && qstricmp(name, QtRows::kNames[c]) == 0)
                     m_columns[c] = i;
         }
     }
     ~NativeRows() { sqlite3_finalize(m_stmt); }
-    bool next() { return sqlite3_step(m_stmt) == SQLITE_ROW; }
+    bool next()
+    {
+        const int result = sqlite3_step(m_stmt);
+        if (result == SQLITE_ROW)
+            return true;
+        if (result != SQLITE_DONE && m_error.isEmpty()) {
+            // The text Qt's driver gives for a step that fails.
+            m_error = QStringLiteral("%1 Unable to fetch row")
+                          .arg(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_stmt))));
+        }
+        return false;
+    }
+    bool failed() const { return !m_error.isEmpty(); }
+    QString errorText() const { return m_error; }
     // The same text as Qt's driver gives: integers and reals through QVariant, blobs as UTF-8,
     // texts as SQLite converts them to UTF-16 (which differs from QString::fromUtf8 only on
     // malformed UTF-8).
@@ -193,6 +231,15 @@ public:
             return QVariant(text(c)).toInt();
         }
     }
+    int status(int c) const
+    {
+        const int column = m_columns[c];
+        if (column >= 0 && sqlite3_column_type(m_stmt, column) == SQLITE_INTEGER)
+            return ProductStatus::fromStored(qint64(sqlite3_column_int64(m_stmt, column)));
+        if (column >= 0 && sqlite3_column_type(m_stmt, column) == SQLITE_FLOAT)
+            return ProductStatus::fromStored(sqlite3_column_double(m_stmt, column));
+        return integer(c);
+    }
     // A text that repeats across rows (a barcode), shared through the pool.
     QString sharedText(int c, TextPool &pool) const
     {
@@ -222,6 +269,7 @@ public:
 
 private:
     QByteArray m_scratch;
+    QString m_error;
     sqlite3_stmt *m_stmt;
     int m_columns[7];
 };
@@ -235,10 +283,20 @@ sqlite3 *nativeHandle(const QSqlDatabase &db)
 }
 #endif
 
+// A read error after some rows (a damaged page) fails the statement as one that does not execute
+// does: logged, and no last batch.
+template <typename Rows> bool readSucceeded(const Rows &rows)
+{
+    if (!rows.failed())
+        return true;
+    qCritical() << "product_data_new 数据库语句执行失败!" << rows.errorText();
+    return false;
+}
+
 // Runs the statement and hands its rows out in batches; a statement that does not execute is
-// logged and delivers nothing.
+// logged and delivers nothing. False when the rows ended on a read error.
 template <typename Proceed, typename Emit>
-void deliverQuery(QSqlDatabase &db, const QString &sql, Proceed proceed, Emit emitBatch)
+bool deliverQuery(QSqlDatabase &db, const QString &sql, Proceed proceed, Emit emitBatch)
 {
 #ifdef TLV_SQLITE_NATIVE
     if (sqlite3 *handle = nativeHandle(db)) {
@@ -251,11 +309,11 @@ void deliverQuery(QSqlDatabase &db, const QString &sql, Proceed proceed, Emit em
                         << QStringLiteral("%1 Unable to execute statement")
                                .arg(QString::fromUtf8(sqlite3_errmsg(handle)));
             sqlite3_finalize(stmt);
-            return;
+            return true;
         }
         NativeRows rows(stmt);
         deliverRows(rows, proceed, emitBatch);
-        return;
+        return readSucceeded(rows);
     }
 #endif
     QSqlQuery query(db);
@@ -263,10 +321,11 @@ void deliverQuery(QSqlDatabase &db, const QString &sql, Proceed proceed, Emit em
     query.setForwardOnly(true);
     if (!query.exec(sql)) {
         qCritical() << "product_data_new 数据库语句执行失败!" << query.lastError().text();
-        return;
+        return true;
     }
     QtRows rows(query);
     deliverRows(rows, proceed, emitBatch);
+    return readSucceeded(rows);
 }
 
 } // namespace
@@ -337,7 +396,12 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
         return true;
     };
 
-    deliverQuery(m_db, sql, proceed, emitBatch);
+    if (!deliverQuery(m_db, sql, proceed, emitBatch) && m_sequence) {
+        // The rows read so far are shown without a total; the dialog learns why from one more
+        // (empty) batch.
+        m_sequence->readFailed(request);
+        emitBatch(false, {});
+    }
     m_db.close();
 }
 
