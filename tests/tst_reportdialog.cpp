@@ -110,6 +110,18 @@ void clickFind(QObject *dialog)
     child<QPushButton>(dialog, "btnFind")->click();
 }
 
+// Each slice as the operator sees it: label, fill and label colour.
+QStringList pieSlices(QObject *dialog)
+{
+    QStringList slices;
+    const auto series = chartIn(dialog, "widChart")->series();
+    if (auto *pie = qobject_cast<QPieSeries *>(series.value(0)))
+        for (QPieSlice *slice : pie->slices())
+            slices << QStringLiteral("%1 %2 %3")
+                          .arg(slice->label(), slice->color().name(), slice->labelColor().name());
+    return slices;
+}
+
 QStringList pieLabels(QObject *dialog)
 {
     QStringList labels;
@@ -150,7 +162,8 @@ private slots:
         // Rows arrive in batches; the total and the pie change once, at the end.
         QCOMPARE(batches, (QList<int> { 101, 101, 47 }));
         QCOMPARE(totalsSeen, (QStringList { "共0条", "0", "共0条", "0", "共0条", "0" }));
-        QCOMPARE(pieLabels(&dialog), (QStringList { "OK (74.70%)", "NG (25.30%)" }));
+        QCOMPARE(pieSlices(&dialog),
+            (QStringList { "OK (74.70%) #32cd32 #008000", "NG (25.30%) #dc143c #800000" }));
         // Painting paced during the stream, free again once it ends; the row numbers fit as
         // Qt's own header would fit them.
         auto *view = child<QTableView>(&dialog, "tblWidProduct");
@@ -257,6 +270,7 @@ private slots:
         for (int i = 0; i < set->count(); ++i)
             values << set->at(i);
         QCOMPARE(values, counts);
+        QCOMPARE(set->color().name(), QStringLiteral("#4682b4"));
         QCOMPARE(bars->axes().size(), 2);
         QCOMPARE(
             static_cast<QBarCategoryAxis *>(bars->axes(Qt::Horizontal).value(0))->categories(), categories);
@@ -277,6 +291,57 @@ private slots:
             return out;
         };
         QTRY_COMPARE(labels(), ticks);
+    }
+
+    // Row numbers select rows as a table view's own header does.
+    void rowNumbersSelect()
+    {
+        QVERIFY(seed(m_path, 6, QStringLiteral("08:00:00")));
+        ReportTable dialog(m_path);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(total(&dialog, 6), QStringLiteral("共6条"));
+        auto *view = child<QTableView>(&dialog, "tblWidProduct");
+        QHeaderView *header = view->verticalHeader();
+        const auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
+            const int y = header->sectionViewportPosition(row) + header->sectionSize(row) / 2;
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, modifiers, QPoint(header->width() / 2, y));
+        };
+        const auto selected = [&] {
+            QList<int> rows;
+            const QModelIndexList indexes = view->selectionModel()->selectedRows(0);
+            for (const QModelIndex &index : indexes)
+                rows << index.row();
+            std::sort(rows.begin(), rows.end());
+            return rows;
+        };
+        click(1, Qt::NoModifier);
+        QCOMPARE(selected(), (QList<int> { 1 }));
+        click(3, Qt::ControlModifier);
+        QCOMPARE(selected(), (QList<int> { 1, 3 }));
+        click(5, Qt::ShiftModifier);
+        QCOMPARE(selected(), (QList<int> { 1, 3, 4, 5 }));
+        QVERIFY(header->highlightSections());
+    }
+
+    // Rows cut short by a damaged page are listed, but with no total or pie that would pass for
+    // the whole range's.
+    void damagedFileShowsIncomplete()
+    {
+        QVERIFY(seed(m_path, 3000, QStringLiteral("08:00:00"), 4));
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(file.size() / 4096 / 2 * 4096));
+        QVERIFY(file.write(QByteArray(4096, '\xff')) == 4096);
+        file.close();
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^product_data_new 数据库语句执行失败!"));
+        ReportTable dialog(m_path);
+        auto *label = child<QLabel>(&dialog, "lbTotal");
+        QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(QStringLiteral("不完整")), 20000);
+        const int rows = products(&dialog)->rowCount();
+        QVERIFY(rows > 0 && rows < 3000);
+        QCOMPARE(label->text(), QStringLiteral("共%1条（读取出错，不完整）").arg(rows));
+        QVERIFY(pieLabels(&dialog).isEmpty());
     }
 
     void exportList_data()

@@ -287,6 +287,13 @@ void ReportTable::Slot_FindResult(bool bCompleted, QList<std::shared_ptr<tlv::Pr
     if (!m_findSequence->acceptDelivery())
         return;
     m_tableModel->appendDatas(vtDatas);
+    if (!bCompleted && m_findSequence->latestFailed()) {
+        // The rows could not all be read: no total and no pie that would pass for the range's.
+        m_productRepaint->flush();
+        ui->lbTotal->setText(
+            QStringLiteral("共%1条（读取出错，不完整）").arg(m_tableModel->rowCount(QModelIndex())));
+        return;
+    }
     if (!bCompleted) {
         m_productRepaint->changed();
         return;

@@ -5,6 +5,9 @@
 RowNumberHeader::RowNumberHeader(QWidget *parent)
     : QHeaderView(Qt::Vertical, parent)
 {
+    // As the header a table view makes for itself: a click on a row number selects the row.
+    setSectionsClickable(true);
+    setHighlightSections(true);
 }
 
 QSize RowNumberHeader::sizeHint() const
