@@ -11,9 +11,15 @@
 #include "TestHost.h"
 #include "Tolerance.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <cmath>
@@ -329,6 +335,36 @@ private slots:
             QCOMPARE(
                 edits().at(i)->text(), texts.at(i).isEmpty() && i > 0 ? QStringLiteral("x") : texts.at(i));
         QCOMPARE(f.host()->materialNumbers.last(), edits().at(1)->text());
+    }
+
+    // A report closed by the operator is deleted with its worker thread: a host that opens it
+    // every shift keeps neither.
+    void closedReportIsDeleted()
+    {
+#ifndef Q_OS_LINUX
+        QSKIP("counts the process's threads through /proc");
+#else
+        const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count() - 2; };
+        auto *button = f.panel()->findChild<QPushButton *>(QStringLiteral("报表查询"));
+        if (!button) {
+            for (QPushButton *candidate : f.panel()->findChildren<QPushButton *>())
+                if (candidate->text() == QStringLiteral("报表查询"))
+                    button = candidate;
+        }
+        QVERIFY(button);
+        const int before = threads();
+        for (int i = 0; i < 3; ++i) {
+            QPointer<QDialog> report;
+            QTimer::singleShot(0, [&] {
+                report = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                if (report)
+                    report->reject();
+            });
+            button->click();
+            QVERIFY(report.isNull());
+        }
+        QCOMPARE(threads(), before);
+#endif
     }
 
     void cameraPositions()

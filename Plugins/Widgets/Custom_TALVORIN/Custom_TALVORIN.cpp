@@ -264,6 +264,9 @@ void Custom_TALVORIN::onQuery()
     const QPoint global = mapToGlobal(pos());
     dialog->move(global.x() - 1350, (height - 920) / 2);
     dialog->show();
+    // Deleted once closed (exec() does it on return): a host opening the report every shift
+    // would otherwise keep each dialog's thread and records for its whole life.
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->exec();
 }
 
