@@ -1,10 +1,13 @@
 // The product store under the faults of a plant: another writer holding the file, a full disk,
 // a file that may not be written, the folder or the file gone, a reopened shared connection.
-// No product may be lost: what cannot be stored waits and lands in order, read back from the file.
+// No product may be lost: what cannot be stored waits and lands in order, read back from the file;
+// what the table refuses for good is set aside as a JSON line and holds up no other product.
 #include "ProductStore.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -32,6 +35,15 @@ ProductRow product(int pid)
     return ProductRow { QStringLiteral("2024-05-06 14:03:%1").arg(pid, 2, 10, QLatin1Char('0')), pid,
         QStringLiteral("M,O"), QString(3000, QLatin1Char('s')), QStringLiteral("[]"), QStringLiteral("[]"),
         3 };
+}
+
+// Refused by each of the plant's rules below: a barcode, a pid already stored, no size items.
+ProductRow refused(int pid)
+{
+    ProductRow row = product(pid);
+    row.barcode = QStringLiteral("BAD,%1").arg(pid);
+    row.psize = QString();
+    return row;
 }
 
 } // namespace
@@ -152,6 +164,84 @@ private slots:
         QCOMPARE(run(QStringLiteral("PRAGMA journal_mode")), QStringList { "wal" });
     }
 
+    void refusedForGood_data()
+    {
+        QTest::addColumn<QStringList>("schema"); // the plant's table, before the panel opens it
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("unwritable"); // the unsaved-products file cannot be written either
+        const QString table = QLatin1String(ProductStore::createTableSql);
+        const QStringList trigger { table,
+            "create trigger t before insert on product_data_new when new.barcode like 'BAD,%' begin "
+            "select raise(abort,'bad barcode'); end" };
+        QTest::newRow("trigger") << trigger << "bad barcode" << false;
+        QTest::newRow("unique pid index")
+            << QStringList { table, "create unique index u on product_data_new(pid)",
+                   "insert into product_data_new (uptime, pid) values ('earlier', 2), ('earlier', 5)" }
+            << "UNIQUE constraint failed: product_data_new.pid" << false;
+        QTest::newRow("not null column left empty")
+            << QStringList { QString(table).replace("psize text", "psize text not null") }
+            << "NOT NULL constraint failed: product_data_new.psize" << false;
+        QTest::newRow("trigger, unsaved-products file unwritable") << trigger << "bad barcode" << true;
+    }
+
+    void refusedForGood()
+    {
+        QFETCH(QStringList, schema);
+        QFETCH(QString, reason);
+        QFETCH(bool, unwritable);
+        for (const QString &sql : schema)
+            QCOMPARE(run(sql, QStringLiteral("other")), QStringList());
+        const QString unsaved = m_dir->filePath(QStringLiteral("DectDB/TLV.unsaved.jsonl"));
+        if (unwritable)
+            QVERIFY(QDir().mkpath(unsaved));
+        const QStringList before = stored();
+        m_store = std::make_unique<ProductStore>();
+        QVERIFY(m_store->open(file()));
+        QVERIFY(m_store->store(product(1)));
+        QVERIFY(!m_store->store(refused(2)));
+        QVERIFY(m_store->store(product(3)));
+        // 4 to 6 wait behind a lock and go in as one transaction, 5 refused in the middle of it.
+        run(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("other"));
+        for (int pid : { 4, 5, 6 })
+            QVERIFY(!m_store->store(pid == 5 ? refused(pid) : product(pid)));
+        run(QStringLiteral("ROLLBACK"), QStringLiteral("other"));
+        QVERIFY(m_store->store(product(7)));
+        QCOMPARE(m_store->pending(), 0);
+        QCOMPARE(stored(), (before + QStringList { row(1), row(3), row(4), row(6), row(7) }));
+
+        // Each line names its own product and its own reason: the refusal, or the lock it waits for.
+        const QStringList refusals = messages.filter(reason);
+        QCOMPARE(refusals.size(), 2);
+        for (int i : { 0, 1 }) {
+            QVERIFY2(refusals.at(i).startsWith(QStringLiteral("pid: %1 ").arg(i ? 5 : 2)),
+                qPrintable(refusals.at(i)));
+            QVERIFY(refusals.at(i).contains(" Error: Unable to insert data"));
+            QVERIFY(refusals.at(i).contains(unwritable ? "could not be set aside in" : "set aside in"));
+            QVERIFY(refusals.at(i).contains(unsaved));
+            QVERIFY(!unwritable || refusals.at(i).contains(QStringLiteral("\"pid\":%1,").arg(i ? 5 : 2)));
+        }
+        QCOMPARE(
+            messages.filter(QRegularExpression(QStringLiteral("^pid: [456] .*locked.*waiting"))).size(), 3);
+
+        QFile lines(unsaved);
+        QCOMPARE(lines.open(QIODevice::ReadOnly), !unwritable);
+        if (unwritable)
+            return;
+        const QList<QByteArray> written = lines.readAll().split('\n');
+        QCOMPARE(written.size(), 3);
+        QVERIFY(written.last().isEmpty());
+        for (int i : { 0, 1 }) {
+            QJsonObject object = QJsonDocument::fromJson(written.at(i)).object();
+            QCOMPARE(QJsonDocument(object).toJson(QJsonDocument::Compact), written.at(i));
+            QVERIFY2(object.take("error").toString().contains(reason), written.at(i).constData());
+            const ProductRow p = refused(i ? 5 : 2);
+            const QJsonObject expected { { "uptime", p.uptime }, { "pid", p.pid }, { "barcode", p.barcode },
+                { "psize", QJsonValue() }, { "diameter", p.diameter }, { "appearance", p.appearance },
+                { "status", p.status } };
+            QCOMPARE(QJsonDocument(object).toJson(), QJsonDocument(expected).toJson());
+        }
+    }
+
     void shutdown_data()
     {
         QTest::addColumn<bool>("healed");
@@ -167,6 +257,10 @@ private slots:
         run(QStringLiteral("PRAGMA query_only=1"), QStringLiteral("tlv"));
         QVERIFY(!m_store->store(product(5)));
         QVERIFY(!m_store->store(product(6)));
+        m_store->setQueueLimit(2);
+        QVERIFY(!m_store->store(product(7)));
+        QVERIFY(messages.last().contains(QStringLiteral("pid: 7 ")));
+        QVERIFY(messages.last().contains(QStringLiteral("full")));
         if (healed)
             run(QStringLiteral("PRAGMA query_only=0"), QStringLiteral("tlv"));
         messages.clear();
@@ -208,11 +302,14 @@ private slots:
                     R"(missing columns \("barcode", "psize", "diameter", "appearance", "status"\).*\("line"\))")))
                 .size()
             == 1);
-        QVERIFY(!m_store->store(product(1)));
-        QVERIFY(messages.last().contains(QStringLiteral("no column named")));
-        m_store->setQueueLimit(1);
-        QVERIFY(!m_store->store(product(2)));
-        QVERIFY(messages.last().contains(QStringLiteral("full")));
+        // Every product is refused: set aside, none waits.
+        for (int pid : { 1, 2 }) {
+            QVERIFY(!m_store->store(product(pid)));
+            QVERIFY(messages.last().startsWith(QStringLiteral("pid: %1 ").arg(pid)));
+            QVERIFY(messages.last().contains(QStringLiteral("no column named")));
+            QVERIFY(messages.last().contains(QStringLiteral("TLV.unsaved.jsonl")));
+        }
+        QCOMPARE(m_store->pending(), 0);
     }
 
     void fileNotADatabase()

@@ -1,27 +1,38 @@
 #include "ProductStore.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 
 namespace {
 
-// SQLite result codes (primary) that a later attempt may not see again.
+// SQLite result codes (primary) of the file or the connection, which a later attempt may not see
+// again. Any other (a constraint, a trigger's raise, a column the table lacks, a damaged file)
+// refuses the same product the same way every time.
 enum : int {
     Perm = 3,
+    Abort = 4,
     Busy = 5,
     Locked = 6,
+    NoMem = 7,
     ReadOnly = 8,
+    Interrupt = 9,
     IoErr = 10,
     Full = 13,
     CantOpen = 14,
-    Protocol = 15
+    Protocol = 15,
+    Schema = 17
 };
 
 int sqliteCode(const QSqlError &error)
@@ -40,17 +51,56 @@ const int kFlushSliceMs = 100;
 
 const char *const kColumns[] = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
 
+// Appends `line` and a line end to the file at `path`; on failure the file is cut back to where it
+// was, so every line in it stays whole.
+bool appendLine(const QString &path, QByteArray line, QString &why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        why = file.errorString();
+        return false;
+    }
+    const qint64 size = file.size();
+    char last = '\n';
+    // A line cut short by a killed process must not swallow this one.
+    if (size > 0 && file.seek(size - 1) && file.getChar(&last) && last != '\n')
+        line.prepend('\n');
+    line.append('\n');
+    if (file.seek(size) && file.write(line) == line.size() && file.flush())
+        return true;
+    why = file.errorString();
+    file.resize(size);
+    return false;
+}
+
 } // namespace
+
+QString ProductStore::Failure::describe() const
+{
+    switch (kind) {
+    case Kind::Open:
+        return QStringLiteral("FilterGroup DB Open failed. ") + text;
+    case Kind::TableList:
+        return QStringLiteral("cannot read the table list: ") + text;
+    case Kind::CreateTable:
+        return QStringLiteral("Create product_data_new table failed: ") + text;
+    case Kind::Write:
+        return text;
+    case Kind::None:
+        break;
+    }
+    return QString();
+}
 
 ProductStore::ProductStore(QObject *parent)
     : QObject(parent)
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] {
-        if (flush() || m_failure.isEmpty() || m_failure == m_loggedFailure)
+        if (flush() || m_failure.kind == Failure::Kind::None || m_failure == m_loggedFailure)
             return;
         m_loggedFailure = m_failure;
-        qCritical() << pending() << "products still waiting for" << filePath() << m_failure;
+        qCritical() << pending() << "products still waiting for" << filePath() << m_failure.describe();
     });
 }
 
@@ -63,7 +113,8 @@ ProductStore::~ProductStore()
     }
     for (const ProductRow &row : m_queue)
         qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
-                    << "- measured at" << row.uptime << "and never stored in" << filePath() << m_failure;
+                    << "- measured at" << row.uptime << "and never stored in" << filePath()
+                    << m_failure.describe();
 }
 
 bool ProductStore::open(const QString &path)
@@ -101,17 +152,28 @@ void ProductStore::prepareConnection()
     m_walPending = !wal;
 }
 
+QString ProductStore::unsavedPath() const
+{
+    const QFileInfo db(filePath());
+    return db.dir().filePath(db.completeBaseName() + QLatin1String(".unsaved.jsonl"));
+}
+
 bool ProductStore::transient(const QSqlError &error)
 {
     switch (sqliteCode(error)) {
+    case 0: // raised by the driver itself, about its connection rather than the product
     case Perm:
+    case Abort:
     case Busy:
     case Locked:
+    case NoMem:
     case ReadOnly:
+    case Interrupt:
     case IoErr:
     case Full:
     case CantOpen:
     case Protocol:
+    case Schema:
         return true;
     default:
         return false;
@@ -140,7 +202,7 @@ ProductStore::Table ProductStore::checkTable(bool startUp)
     const QSqlError listError = query.lastError();
     query.finish();
     if (listError.isValid() && transient(listError)) {
-        m_failure = QStringLiteral("cannot read the table list: ") + listError.text();
+        m_failure = { Failure::Kind::TableList, listError.text() };
         qCritical() << "Cannot read the table list of" << filePath() << listError.text()
                     << "- checked again before the next insert";
         return Table::Unknown;
@@ -158,7 +220,7 @@ ProductStore::Table ProductStore::checkTable(bool startUp)
         return Table::Ready;
     }
     const QSqlError error = query.lastError();
-    m_failure = QStringLiteral("Create product_data_new table failed: ") + error.text();
+    m_failure = { Failure::Kind::CreateTable, error.text() };
     qCritical() << "Create product_data_new table failed in" << filePath() << error.text();
     if (transient(error))
         return Table::Unknown;
@@ -193,7 +255,7 @@ void ProductStore::reportForeignColumns()
         qCritical() << "product_data_new in" << filePath()
                     << "is not the table the panel writes: missing columns" << missing
                     << "- not null columns without a default the panel does not fill" << unfillable
-                    << "- products will wait unsaved";
+                    << "- products will be set aside in" << unsavedPath();
 }
 
 bool ProductStore::ensureOpen()
@@ -208,7 +270,7 @@ bool ProductStore::ensureOpen()
     }
     if (!m_db.isOpen()) {
         if (!m_db.open()) {
-            m_failure = QStringLiteral("FilterGroup DB Open failed. ") + m_db.lastError().text();
+            m_failure = { Failure::Kind::Open, m_db.lastError().text() };
             return false;
         }
         prepareConnection();
@@ -248,58 +310,99 @@ bool ProductStore::insert(const ProductRow &row, QSqlError &error)
     return kept && code != Busy && code != Locked && insert(row, error);
 }
 
+bool ProductStore::setAside(
+    const ProductRow &row, const QSqlError &error, QByteArray &json, QString &why) const
+{
+    // The stored columns as the row would hold them, for an integrator to insert later.
+    const QJsonObject line { { QStringLiteral("uptime"), row.uptime }, { QStringLiteral("pid"), row.pid },
+        { QStringLiteral("barcode"), row.barcode },
+        { QStringLiteral("psize"), row.psize.isNull() ? QJsonValue() : QJsonValue(row.psize) },
+        { QStringLiteral("diameter"), row.diameter }, { QStringLiteral("appearance"), row.appearance },
+        { QStringLiteral("status"), row.status }, { QStringLiteral("error"), error.text() } };
+    json = QJsonDocument(line).toJson(QJsonDocument::Compact);
+    return appendLine(unsavedPath(), json, why);
+}
+
 bool ProductStore::flush()
 {
     if (m_queue.empty())
         return true;
+    m_failure = Failure();
     if (!ensureOpen()) {
-        m_retryTimer.start(kRetryMs);
-        return false;
-    }
-    const bool batch = m_queue.size() > 1;
-    QSqlError error;
-    if (batch && !m_db.transaction()) {
-        error = m_db.lastError();
-        m_failure = error.text();
         m_retryTimer.start(kRetryMs);
         return false;
     }
     QElapsedTimer slice;
     slice.start();
-    size_t done = 0;
-    while (done < m_queue.size() && insert(m_queue[done], error)) {
-        ++done;
-        if (batch && slice.elapsed() >= kFlushSliceMs)
+    while (!m_queue.empty() && m_failure.kind == Failure::Kind::None) {
+        if (slice.elapsed() >= kFlushSliceMs) {
+            m_retryTimer.start(0); // more to store: after the event loop had its turn
+            return false;
+        }
+        // Several waiting products go in as one transaction, up to the first that fails.
+        const bool batch = m_queue.size() > 1;
+        if (batch && !m_db.transaction()) {
+            m_failure = { Failure::Kind::Write, m_db.lastError().text() };
             break;
-    }
-    if (batch) {
-        if (done == 0) {
-            m_db.rollback();
-        } else if (!m_db.commit()) {
-            error = m_db.lastError();
-            m_db.rollback();
-            done = 0;
+        }
+        size_t done = 0;
+        QSqlError error;
+        bool failed = false;
+        while (done < m_queue.size()) {
+            failed = !insert(m_queue[done], error);
+            if (failed)
+                break;
+            ++done;
+            if (batch && slice.elapsed() >= kFlushSliceMs)
+                break;
+        }
+        size_t failedAt = done;
+        QSqlError commitError;
+        if (batch) {
+            if (done == 0) {
+                m_db.rollback();
+            } else if (!m_db.commit()) {
+                commitError = m_db.lastError();
+                m_db.rollback();
+                done = 0;
+            }
+        }
+        failedAt -= done;
+        for (; done > 0; --done) {
+            const ProductRow &row = m_queue.front();
+            qDebug() << "pid:" << row.pid << " barID:" << row.barcode << "Data inserted successfully.";
+            m_queue.pop_front();
+        }
+        if (failed && !transient(error)) {
+            // Refused for good. The products before it, should the refusal have cost them their
+            // transaction, go in on the next round, with the ones after it.
+            const ProductRow row = m_queue[failedAt];
+            m_queue.erase(m_queue.begin() + std::ptrdiff_t(failedAt));
+            m_newestSetAside = m_newestSetAside || failedAt == m_queue.size();
+            QByteArray json;
+            QString why;
+            if (setAside(row, error, json, why))
+                qCritical() << "pid:" << row.pid << " barID:" << row.barcode
+                            << " Error: Unable to insert data" << error.text() << "- refused by" << filePath()
+                            << "- set aside in" << unsavedPath();
+            else // then this line is all that is left of it
+                (qCritical() << "pid:" << row.pid << " barID:" << row.barcode
+                             << " Error: Unable to insert data" << error.text() << "- refused by"
+                             << filePath() << "and could not be set aside in" << unsavedPath() << why
+                             << "- the product as it would be stored:")
+                        .noquote()
+                    << json;
+        } else if (failed || commitError.isValid()) {
+            m_failure = { Failure::Kind::Write, (failed ? error : commitError).text() };
         }
     }
-    for (; done > 0; --done) {
-        const ProductRow &row = m_queue.front();
-        qDebug() << "pid:" << row.pid << " barID:" << row.barcode << "Data inserted successfully.";
-        m_queue.pop_front();
-    }
-    if (m_queue.empty()) {
-        m_retryTimer.stop();
-        m_failure.clear();
-        m_loggedFailure.clear();
-        return true;
-    }
-    if (error.isValid()) {
-        m_failure = error.text();
+    if (m_failure.kind != Failure::Kind::None) {
         m_retryTimer.start(kRetryMs);
-    } else {
-        m_failure.clear();
-        m_retryTimer.start(0); // more to store: after the event loop had its turn
+        return false;
     }
-    return false;
+    m_retryTimer.stop();
+    m_loggedFailure = Failure();
+    return true;
 }
 
 bool ProductStore::store(const ProductRow &row)
@@ -307,20 +410,23 @@ bool ProductStore::store(const ProductRow &row)
     if (pending() >= m_queueLimit) {
         qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
                     << "- queue of unsaved products full at" << m_queueLimit << "; product dropped, database"
-                    << filePath() << m_failure;
+                    << filePath() << m_failure.describe();
         return false;
     }
     m_queue.push_back(row);
+    m_newestSetAside = false;
     if (flush())
-        return true;
-    if (m_failure.isEmpty())
-        return false; // behind others still being stored
-    if (m_failure.startsWith(QLatin1String("FilterGroup DB Open failed.")))
+        return !m_newestSetAside;
+    if (m_newestSetAside || m_failure.kind == Failure::Kind::None)
+        return false; // logged when set aside, or behind others still being stored
+    // Its own failure, or the one of the products it waits behind, which keeps it out as well.
+    if (m_failure.kind == Failure::Kind::Open)
         qCritical() << "FilterGroup DB Open failed."
-                    << "pid:" << row.pid << "database:" << filePath() << m_db.lastError().text();
+                    << "pid:" << row.pid << "database:" << filePath() << m_failure.text;
     else
         qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
-                    << m_failure << "- database" << filePath() << "- waiting to be stored:" << pending();
+                    << m_failure.describe() << "- database" << filePath()
+                    << "- waiting to be stored:" << pending();
     m_loggedFailure = m_failure;
     return false;
 }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -11,11 +12,11 @@
 
 #include <deque>
 
-class QSqlError;
-
 // The product table on the process-wide connection "tlv": opens it, checks or creates the
-// table, keeps the write-ahead journal on and stores products. A product whose insert fails
-// waits in order and is stored as soon as the file takes rows again.
+// table, keeps the write-ahead journal on and stores products. A product the file cannot take
+// now (locked, full, unreachable) waits in order and is stored as soon as it takes rows again; a
+// product the table refuses for good (a constraint, a trigger) is set aside as one JSON line in
+// the unsaved-products file beside the database, so it neither blocks the others nor is lost.
 class ProductStore : public QObject
 {
     Q_OBJECT
@@ -40,9 +41,10 @@ public:
     // `path`; then opens it and checks the table. False when the file could not be opened.
     bool open(const QString &path);
     // Stores `row` after every product still waiting. True when it is in the file now; false
-    // when it waits (or, with the queue full, is dropped).
+    // when it waits, was set aside or, with the queue full, is dropped.
     bool store(const ProductRow &row);
-    // Stores waiting products in order until one fails. True when none is left.
+    // Stores waiting products in order, setting aside the ones refused for good, until one
+    // cannot be stored now. True when none is left.
     bool flush();
 
     int pending() const { return int(m_queue.size()); }
@@ -50,9 +52,20 @@ public:
     QSqlDatabase database() const { return m_db; }
     // The file the connection writes to.
     QString filePath() const { return m_db.databaseName(); }
+    // Where refused products go: "TLV.unsaved.jsonl" beside "TLV.db".
+    QString unsavedPath() const;
 
 private:
     enum class Table { Ready, Unknown, Unusable };
+    // Why the products still waiting could not be stored on the last attempt.
+    struct Failure
+    {
+        enum class Kind { None, Open, TableList, CreateTable, Write };
+        Kind kind = Kind::None;
+        QString text; // the driver's error text
+        QString describe() const;
+        bool operator==(const Failure &other) const { return kind == other.kind && text == other.text; }
+    };
 
     bool ensureOpen();
     void prepareConnection();
@@ -60,6 +73,8 @@ private:
     void reportForeignColumns();
     bool insert(const ProductRow &row, QSqlError &error);
     static bool transient(const QSqlError &error);
+    // Appends `row` as one JSON line to the unsaved-products file; `json` is that line.
+    bool setAside(const ProductRow &row, const QSqlError &error, QByteArray &json, QString &why) const;
 
     QSqlDatabase m_db;
     std::deque<ProductRow> m_queue;
@@ -68,7 +83,8 @@ private:
     bool m_insertReady = false;
     bool m_tableReady = false;
     bool m_walPending = false;
-    QString m_failure; // why the last attempt failed
-    QString m_loggedFailure; // the failure last written to the log
+    Failure m_failure; // why the last attempt failed
+    Failure m_loggedFailure; // the failure last written to the log
+    bool m_newestSetAside = false; // the product store() queued last was refused
     QTimer m_retryTimer;
 };
