@@ -1,5 +1,6 @@
 #include "StationRun.h"
 
+#include "DatabaseCheck.h"
 #include "HostAutomation.h"
 #include "HostSettings.h"
 #include "LineSimulator.h"
@@ -61,8 +62,8 @@ QString locatePlugin(const QString &requested)
 }
 
 // Reads one number from the product database on a connection of its own, so the panel's
-// connection is left alone. Returns -1 when the file cannot be read.
-qlonglong queryNumber(const QString &dbPath, const QString &sql)
+// connection is left alone. Returns -1 when the file cannot be read, and says why in `error`.
+qlonglong queryNumber(const QString &dbPath, const QString &sql, QString *error = nullptr)
 {
     if (!QFileInfo::exists(dbPath))
         return 0;
@@ -70,17 +71,28 @@ qlonglong queryNumber(const QString &dbPath, const QString &sql)
     qlonglong result = -1;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        // Long enough for a backup's lock, short enough for a host whose file stays locked.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
         db.setDatabaseName(dbPath);
+        QSqlError failure;
         if (!db.open()) {
-            qWarning().noquote() << "cannot open" << dbPath << db.lastError().text();
-        } else if (!db.tables().contains(QStringLiteral("product_data_new"))) {
-            result = 0;
+            failure = db.lastError();
         } else {
             QSqlQuery query(db);
-            if (query.exec(sql) && query.next())
+            const bool listed = query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = "
+                                                          "'table' AND name = 'product_data_new'"))
+                && query.next();
+            if (listed && query.value(0).toInt() == 0)
+                result = 0;
+            else if (listed && query.exec(sql) && query.next())
                 result = query.value(0).toLongLong();
             else
-                qWarning().noquote() << "cannot read" << dbPath << query.lastError().text();
+                failure = query.lastError();
+        }
+        if (failure.isValid()) {
+            qWarning().noquote() << "cannot read" << dbPath << failure.text();
+            if (error)
+                *error = failure.databaseText();
         }
         db.close();
     }
@@ -88,9 +100,9 @@ qlonglong queryNumber(const QString &dbPath, const QString &sql)
     return result;
 }
 
-qlonglong countRows(const QString &dbPath)
+qlonglong countRows(const QString &dbPath, QString *error = nullptr)
 {
-    return queryNumber(dbPath, QStringLiteral("SELECT COUNT(*) FROM product_data_new"));
+    return queryNumber(dbPath, QStringLiteral("SELECT COUNT(*) FROM product_data_new"), error);
 }
 
 bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed)
@@ -117,6 +129,9 @@ bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed)
 StationRun::StationRun(const HostOptions &options)
     : m_options(options)
     , m_out(stdout)
+    // The same place the panel computes from dataPath(); checked, seeded and read back here.
+    , m_dbPath(
+          QDir(QDir(options.dataDir).filePath(QStringLiteral("DectDB"))).filePath(QStringLiteral("TLV.db")))
 {
 }
 
@@ -124,6 +139,13 @@ StationRun::~StationRun() = default;
 
 int StationRun::exec()
 {
+    // Before the panel opens it: over a foreign file the panel loses every product, over one
+    // that is no database it ends the process.
+    const QString unusable = DatabaseCheck::problem(m_dbPath);
+    if (!unusable.isEmpty()) {
+        std::fprintf(stderr, "station_host: %s\n", qPrintable(unusable));
+        return 2;
+    }
     if (!loadPlugin())
         return m_options.pluginPath.isEmpty() ? 1 : 2;
     if (!prepareDatabase() || !buildLine())
@@ -166,19 +188,18 @@ bool StationRun::loadPlugin()
 
 bool StationRun::prepareDatabase()
 {
-    const QString dbDir = QDir(m_options.dataDir).filePath(QStringLiteral("DectDB"));
+    const QString dbDir = QFileInfo(m_dbPath).absolutePath();
     if (!QDir().mkpath(dbDir)) {
         qCritical().noquote() << "cannot create the data folder" << dbDir;
         return false;
     }
-    // The same place the panel computes from dataPath(); used here for seeding and read-back.
-    m_dbPath = QDir(dbDir).filePath(QStringLiteral("TLV.db"));
     m_seed = m_options.fixedSeed ? m_options.seed : QRandomGenerator::global()->generate();
     if (m_options.seedDemo > 0 && !seedDatabase(m_dbPath, m_options.seedDemo, m_options.seedDays, m_seed))
         return false;
     m_rowsBefore = countRows(m_dbPath);
-    const qlonglong lastPid
-        = queryNumber(m_dbPath, QStringLiteral("SELECT COALESCE(MAX(pid), 0) FROM product_data_new"));
+    const qlonglong lastPid = m_rowsBefore < 0
+        ? 0
+        : queryNumber(m_dbPath, QStringLiteral("SELECT COALESCE(MAX(pid), 0) FROM product_data_new"));
     m_firstPid = int(qMax<qlonglong>(lastPid, 0)) + 1;
     return true;
 }
@@ -256,24 +277,30 @@ void StationRun::finishWhenDone()
 int StationRun::checkRows()
 {
     const int made = m_simulator->productsDone();
-    const qlonglong rows = countRows(m_dbPath);
+    QString unreadable;
+    const qlonglong rows = countRows(m_dbPath, &unreadable);
     // Distinct product ids, so that a row stored twice does not hide a lost one.
-    const qlonglong stored = made == 0
+    const qlonglong stored = made == 0 || rows < 0
         ? 0
         : queryNumber(m_dbPath,
             QStringLiteral("SELECT COUNT(DISTINCT pid) FROM product_data_new WHERE pid BETWEEN %1 AND %2")
                 .arg(m_firstPid)
-                .arg(qlonglong(m_firstPid) + made - 1));
+                .arg(qlonglong(m_firstPid) + made - 1),
+            &unreadable);
+    const bool readable = rows >= 0 && stored >= 0;
     if (m_options.headless)
-        printSummary(rows, stored);
-    if (rows < 0 || stored < 0)
-        return 3;
-    if (stored >= made)
+        printSummary(readable ? rows : -1, readable ? stored : -1, unreadable);
+    if (readable && stored >= made)
         return 0;
-    const QString lost = QStringLiteral(
-        "%1 of %2 products are not in the database (lost, or still queued when the panel closed)")
-                             .arg(made - stored)
-                             .arg(made);
+    const QString lost = readable
+        ? QStringLiteral(
+            "%1 of %2 products are not in the database (lost, or still queued when the panel closed)")
+              .arg(made - stored)
+              .arg(made)
+        : QStringLiteral("%1 of %2 products cannot be found: the database could not be read (%3)")
+              .arg(made)
+              .arg(made)
+              .arg(unreadable);
     if (m_options.headless)
         m_out << "LOST: " << lost << "\n";
     m_out.flush();
@@ -281,8 +308,16 @@ int StationRun::checkRows()
     return 1;
 }
 
-void StationRun::printSummary(qlonglong rows, qlonglong stored)
+void StationRun::printSummary(qlonglong rows, qlonglong stored, const QString &unreadable)
 {
+    const int made = m_simulator->productsDone();
+    const QString rowsText = rows < 0
+        ? QStringLiteral("unknown, the database could not be read (%1)").arg(unreadable)
+        : QString::number(rows);
+    const QString addedText
+        = rows < 0 || m_rowsBefore < 0 ? QStringLiteral("unknown") : QString::number(rows - m_rowsBefore);
+    const QString storedText = stored < 0 ? QStringLiteral("unknown (%1 products made)").arg(made)
+                                          : QStringLiteral("%1 of %2 products").arg(stored).arg(made);
     m_out << "station_host summary\n"
           << "products: " << m_tally->products() << "\n"
           << "OK: " << m_tally->ok() << "\n"
@@ -291,9 +326,9 @@ void StationRun::printSummary(qlonglong rows, qlonglong stored)
           << "; simulator expected OK " << m_simulator->expectedOk() << ", NG " << m_simulator->expectedNg()
           << "\n"
           << "database: " << QDir::toNativeSeparators(m_dbPath) << "\n"
-          << "rows: " << rows << "\n"
-          << "rows added: " << (rows - qMax<qlonglong>(m_rowsBefore, 0)) << "\n"
-          << "stored: " << stored << " of " << m_simulator->productsDone() << " products\n"
+          << "rows: " << rowsText << "\n"
+          << "rows added: " << addedText << "\n"
+          << "stored: " << storedText << "\n"
           << "settings: " << QDir::toNativeSeparators(m_settings->filePath()) << "\n";
     m_out.flush();
 }

@@ -25,7 +25,8 @@ public:
     ~StationRun();
 
     // Runs the application's event loop. Exit status: 0; 1 on a failure or when products were
-    // not stored; 2 when the plugin the user named does not load; 3 when the rows cannot be read.
+    // not stored (or the rows cannot be read); 2 when the plugin the user named does not load or
+    // the database file is not one the panel can use.
     int exec();
 
 private:
@@ -36,7 +37,8 @@ private:
     void saveSettings();
     void finishWhenDone();
     int checkRows();
-    void printSummary(qlonglong rows, qlonglong stored);
+    // A negative number is one that could not be read, for the reason `unreadable`.
+    void printSummary(qlonglong rows, qlonglong stored, const QString &unreadable);
 
     HostOptions m_options;
     QTextStream m_out;

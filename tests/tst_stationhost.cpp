@@ -17,6 +17,9 @@ private slots:
     void rejectsBadOptions_data();
     void rejectsBadOptions();
     void runsAndKeepsSettings();
+    void refusesUnusableDatabase_data();
+    void refusesUnusableDatabase();
+    void reportsUnreadableRows();
 
 private:
     int runHost(const QStringList &arguments, QString *out = nullptr, QString *err = nullptr) const;
@@ -120,6 +123,74 @@ void tst_stationhost::runsAndKeepsSettings()
     exec(db, "CREATE TRIGGER refuse BEFORE INSERT ON product_data_new BEGIN SELECT RAISE(ABORT, 'no'); END");
     QCOMPARE(runHost(args, &out), 1);
     QVERIFY2(out.contains("\nstored: 0 of 4 products\n") && out.contains("LOST: 4 of 4"), qPrintable(out));
+}
+
+void tst_stationhost::refusesUnusableDatabase_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("folder") << "folder"
+                            << "is a folder where the database file should be";
+    QTest::newRow("text file") << "text"
+                               << "is not a readable SQLite database";
+    QTest::newRow("foreign table") << "foreign"
+                                   << "lacks the columns uptime, pid, barcode";
+}
+
+// Refused before the panel sees it, so the file stays as it was and nothing else is created.
+void tst_stationhost::refusesUnusableDatabase()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QTemporaryDir tmp;
+    const QString db = tmp.filePath("DectDB/TLV.db");
+    QVERIFY(QDir().mkpath(kind == "folder" ? db : tmp.filePath("DectDB")));
+    if (kind == "text") {
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("serial;diameter\n1;5.2\n") > 0);
+    } else if (kind == "foreign") { // write-ahead, like the panel's own file
+        exec(db, "PRAGMA journal_mode=WAL");
+        exec(db, "CREATE TABLE product_data_new (a int, b text)");
+    }
+    const auto snapshot = [&]() {
+        QFile f(db);
+        const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return QDir(tmp.filePath("DectDB")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join('|') + '|'
+            + QString::number(qHash(bytes)) + '|' + QString::number(QFileInfo(db).size());
+    };
+    const QString before = snapshot();
+
+    QString err;
+    QCOMPARE(
+        runHost(QStringList { "--data", tmp.path(), "--products", "3", "--rate", "0" }, nullptr, &err), 2);
+    QVERIFY2(err.contains(QDir::toNativeSeparators(db)) && err.contains(message), qPrintable(err));
+    QCOMPARE(snapshot(), before);
+}
+
+// Another program holds the file locked for the whole run: the summary says what it could not
+// read instead of printing numbers, and the run fails.
+void tst_stationhost::reportsUnreadableRows()
+{
+    QTemporaryDir tmp;
+    const QString db = tmp.filePath("DectDB/TLV.db");
+    QVERIFY(QDir().mkpath(tmp.filePath("DectDB")));
+    exec(db,
+        "CREATE TABLE product_data_new (id integer primary key, uptime text, pid integer, barcode text, "
+        "psize text, diameter text, appearance text, status integer)");
+    QString out;
+    {
+        QSqlDatabase lock = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        lock.setDatabaseName(db);
+        QSqlQuery query(lock);
+        QVERIFY(lock.open() && query.exec("BEGIN EXCLUSIVE"));
+        QCOMPARE(runHost(QStringList { "--data", tmp.path(), "--products", "3", "--rate", "0" }, &out), 1);
+        query.exec("ROLLBACK");
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+    QVERIFY2(out.contains("\nrows: unknown, the database could not be read (database is locked)\n")
+            && out.contains("\nLOST: 3 of 3 products cannot be found: the database could not be read")
+            && !out.contains(": -1"),
+        qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(tst_stationhost)
