@@ -11,6 +11,7 @@
 #include "SaveFilePrompt.h"
 #include "TestHost.h"
 
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +21,11 @@
 #include <QtTest>
 
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 using ProductPtr = std::shared_ptr<tlv::ProductInfo>;
 
@@ -80,6 +86,49 @@ QString number(const QString &value, const QString &type, const QString &style =
 {
     return value + QLatin1Char('|') + type + QLatin1Char('|') + style;
 }
+
+QByteArray contents(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+}
+
+// The files of a folder with their contents.
+QMap<QString, QByteArray> folder(const QString &path)
+{
+    QMap<QString, QByteArray> files;
+    for (const QFileInfo &info : QDir(path).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot))
+        files.insert(info.fileName(), info.isDir() ? QByteArray("(folder)") : contents(info.filePath()));
+    return files;
+}
+
+// A file size limit that a finished large workbook stays below while its temporary sheet file
+// outgrows it.
+constexpr qint64 kFileLimit = 1 << 20;
+
+// A workbook of either export whose sheet XML runs to megabytes and compresses well.
+bool writeLarge(const QString &kind, const QString &file)
+{
+    if (kind == QLatin1String("report"))
+        return ReportWorkbookWriter::write(file,
+            QVector<ProductPtr>(
+                5000, product(1, "M,O", 3, { "0:1.25", "1:2.5!", "2:3.75", "3:5", "4:6.25" })));
+    const QVector<HoleEntry> holes(20000, { 0, true, 2.5, 1.0f });
+    return CurrentProductWorkbookWriter::write(file, holes.toList(), { QStringLiteral("len:\t1") });
+}
+
+#ifdef Q_OS_UNIX
+// Run as a child process: writes writeLarge() with files limited to kFileLimit bytes, as on a
+// temp disk that fills up. Exits 0 when the export reports the file saved.
+int limitedExport(const QString &kind, const QString &file)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit { rlim_t(kFileLimit), rlim_t(kFileLimit) };
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return 2;
+    return writeLarge(kind, file) ? 0 : 1;
+}
+#endif
 
 } // namespace
 
@@ -179,31 +228,138 @@ private slots:
         QCOMPARE(book.value("max_row").toInt(), holeCounts.size() + 1);
     }
 
-    // A cancelled or failed export leaves no file, not even a part of one, and shows none.
+    // A cancelled or failed export leaves the older file as it was, and no part of a new one. A
+    // failed one still opens the file manager; a cancelled one does not.
     void reportAborted_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("stopAt"); // the progress call that cancels: 256, 300, 300 again
         QTest::addColumn<QString>("log");
-        QTest::newRow("cancelled") << "r.xlsx"
-                                   << "r.xlsx cancelled after 256 of 300 products";
-        QTest::newRow("no such folder") << "no/r.xlsx"
-                                        << "Cannot save the workbook .*no/r.xlsx: \\w";
-        QTest::newRow("name taken by a folder") << "DectDB"
-                                                << "Cannot save the workbook .*DectDB: \\w";
+        QTest::newRow("cancelled") << "r.xlsx" << 1 << "r.xlsx cancelled after 256 of 300 products";
+        QTest::newRow("cancelled while saving")
+            << "r.xlsx" << 3 << "r.xlsx cancelled after 300 of 300 products";
+        QTest::newRow("no such folder") << "no/r.xlsx" << 0 << "Cannot save the workbook .*no/r.xlsx: \\w";
+        QTest::newRow("name taken by a folder") << "DectDB" << 0 << "Cannot save the workbook .*DectDB: \\w";
     }
     void reportAborted()
     {
         QFETCH(QString, name);
+        QFETCH(int, stopAt);
         QFETCH(QString, log);
-        const bool cancel = log.contains("cancelled");
-        const QStringList before = QDir(m_dir.path()).entryList();
+        QFile older(path(QStringLiteral("r.xlsx")));
+        QVERIFY(older.open(QIODevice::WriteOnly) && older.write("older") == 5);
+        older.close();
+        const auto before = folder(m_dir.path());
         MessageGuard::expect(QRegularExpression(log));
-        QTest::ignoreMessage(cancel ? QtInfoMsg : QtCriticalMsg, QRegularExpression(log));
-        FileReveal::setLauncher(
-            [](const QString &, const QStringList &, const QString &) { QFAIL("revealed"); });
+        QTest::ignoreMessage(stopAt ? QtInfoMsg : QtCriticalMsg, QRegularExpression(log));
+        int reveals = 0;
+        FileReveal::setLauncher([&](const QString &, const QStringList &, const QString &) { ++reveals; });
+        int calls = 0;
         ReportExport::run(path(name), QVector<ProductPtr>(300, product(1, "M", 3, { "0:1" })),
-            [&](int) { return !cancel; });
-        QCOMPARE(QDir(m_dir.path()).entryList(), before);
+            [&](int) { return ++calls != stopAt; });
+        QCOMPARE(folder(m_dir.path()), before);
+        QCOMPARE(reveals, stopAt ? 0 : 1);
+    }
+
+    // The temporary files fail to grow (a full temp disk) while the finished file would fit: the
+    // export reports the failure and the older file stays byte for byte.
+    void tempFilesFull_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("report") << "report";
+        QTest::newRow("current product") << "current";
+    }
+    void tempFilesFull()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs a file size limit (setrlimit)");
+#endif
+        QFETCH(QString, kind);
+        const QString file = path(QStringLiteral("older.xlsx"));
+        QVERIFY(writeLarge(kind, file));
+        const QByteArray older = contents(file);
+        QVERIFY(older.size() < kFileLimit / 2);
+        const auto before = folder(m_dir.path());
+
+        QProcess child;
+        child.start(
+            QCoreApplication::applicationFilePath(), { QStringLiteral("--limited-export"), kind, file });
+        QVERIFY(child.waitForFinished(120000));
+        QCOMPARE(folder(m_dir.path()), before);
+        QCOMPARE(child.exitCode(), 1);
+        const QString log = QString::fromUtf8(child.readAllStandardError());
+        QVERIFY2(log.contains(QStringLiteral("Cannot save the workbook ") + file), qPrintable(log));
+    }
+
+    // Products beyond a sheet's last row go on over further sheets under the same header.
+    void reportSheets_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("one sheet full") << 3 << QStringList { "Sheet1" };
+        QTest::newRow("one more") << 4 << QStringList { "Sheet1", "Sheet2" };
+        QTest::newRow("three sheets") << 7 << QStringList { "Sheet1", "Sheet2", "Sheet3" };
+    }
+    void reportSheets()
+    {
+        QFETCH(int, count);
+        QFETCH(QStringList, names);
+        QVector<ProductPtr> products { nullptr };
+        QStringList expected;
+        for (int pid = 1; pid <= count; ++pid) {
+            products << product(pid, "M,O", 3, { "0:1", "1:2" }) << nullptr;
+            expected << number(QString::number(pid), "int");
+        }
+        const QString file = path(QStringLiteral("sheets.xlsx"));
+        QVERIFY(ReportWorkbookWriter::write(file, products, {}, 4)); // a header and three products
+        const QJsonObject book = readBook(file);
+        QCOMPARE(book.value("names").toVariant().toStringList(), names);
+        QJsonArray sheets { book };
+        for (const auto other : book.value("others").toArray())
+            sheets << other;
+        QStringList pids;
+        for (const auto value : qAsConst(sheets)) {
+            const QJsonObject sheet = value.toObject();
+            QStringList header;
+            for (const QString ref : { "A1", "B1", "C1", "D1", "E1", "F1", "G1" })
+                header << cell(sheet, ref);
+            QCOMPARE(header,
+                (QStringList { text("Time"), text("ProductID"), text("Material number"), text("Order number"),
+                    text("Result"), text("Length"), text("Diameter") }));
+            QCOMPARE(sheet.value("merged").toArray(), QJsonArray { "G1:H1" });
+            for (int row = 2; row <= sheet.value("max_row").toInt(); ++row)
+                pids << cell(sheet, QStringLiteral("B%1").arg(row));
+        }
+        QCOMPARE(pids, expected);
+    }
+
+    // Saving onto a symbolic link writes the file it names and keeps the link.
+    void symbolicLink_data()
+    {
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("to a file") << true;
+        QTest::newRow("to no file yet") << false;
+    }
+    void symbolicLink()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("symbolic links need privileges on Windows");
+#endif
+        QFETCH(bool, targetExists);
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("linked")));
+        const QString target = path(QStringLiteral("linked/target.xlsx"));
+        const QString link = path(QStringLiteral("link.xlsx"));
+        QFile::remove(target);
+        QFile::remove(link);
+        QFile older(target);
+        if (targetExists)
+            QVERIFY(older.open(QIODevice::WriteOnly) && older.write("older") == 5);
+        older.close();
+        QVERIFY(QFile::link(QStringLiteral("linked/target.xlsx"), link));
+        QVERIFY(CurrentProductWorkbookWriter::write(link, { { 6, true, 2.0, 1.0f } }, {}));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QFileInfo(target).absoluteFilePath());
+        QCOMPARE(cell(readBook(target), "A2"), number("7", "int"));
+        QCOMPARE(QDir(path(QStringLiteral("linked"))).entryList(QDir::Files), QStringList { "target.xlsx" });
     }
 
     // The k smallest diameters dark yellow, the k largest blue; k by the number of holes.
@@ -313,5 +469,17 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestExport)
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+#ifdef Q_OS_UNIX
+    if (argc == 4 && qstrcmp(argv[1], "--limited-export") == 0)
+        return limitedExport(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+#endif
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestExport test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_export.moc"

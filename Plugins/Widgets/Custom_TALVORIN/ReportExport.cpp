@@ -36,7 +36,7 @@ ReportExport::Outcome ReportExport::run(
     const QString &fileName, const ReportWorkbookWriter::Products &products, const Progress &progress)
 {
     const Outcome outcome = write(fileName, products, progress);
-    if (outcome == Outcome::Saved)
+    if (outcome != Outcome::Cancelled)
         FileReveal::reveal(fileName);
     return outcome;
 }
@@ -66,7 +66,7 @@ ReportExport::Outcome ReportExport::runInBackground(
     // A click meant for the window under the progress dialog must not start a second export.
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     writer->wait();
-    if (outcome == Outcome::Saved)
+    if (outcome != Outcome::Cancelled)
         FileReveal::reveal(fileName);
     return outcome;
 }

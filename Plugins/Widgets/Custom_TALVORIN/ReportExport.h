@@ -5,8 +5,9 @@
 #include <QString>
 
 // The report's export once the file is chosen: writes the workbook, passing progress on, and
-// shows the file in the file manager only once it is saved. A cancelled or failed export leaves
-// no file behind (an earlier file of that name stays as it was) and is logged.
+// then shows the file in the file manager, whether the save succeeded or not, unless it was
+// cancelled. A cancelled or failed export leaves no file behind (an earlier file of that name
+// stays as it was) and is logged.
 class ReportExport
 {
 public:
@@ -18,8 +19,8 @@ public:
         const Progress &progress = {});
     // Writes on a thread of its own while the calling thread runs a local event loop (timers and
     // painting, user input only through what tick does), calling tick with the products done
-    // every 50 ms; false from tick cancels. Cancelling while the file is being saved does not
-    // stop the save.
+    // every 50 ms; false from tick cancels. Cancelling while the file is being saved still keeps
+    // an earlier file: the save runs to its end and is then thrown away.
     static Outcome runInBackground(
         const QString &fileName, const ReportWorkbookWriter::Products &products, const Progress &tick);
 

@@ -347,7 +347,10 @@ void ReportTable::Slot_BtnExportClicked()
     progress.setAutoReset(false); // stays up, full, while the file is saved
     progress.setRange(0, products.size());
     progress.setValue(0);
+    // A cancel is honoured until the file would replace an earlier one, while saving too.
     ReportExport::runInBackground(fileName, products, [&progress](int done) {
+        if (progress.wasCanceled())
+            return false; // the cancel hid the dialog; setValue() would show it again
         if (done == progress.maximum())
             progress.setLabelText(QStringLiteral("正在保存…"));
         progress.setValue(done);

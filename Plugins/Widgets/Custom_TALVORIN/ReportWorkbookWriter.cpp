@@ -23,29 +23,36 @@ QVariant resultOf(int status)
     return ProductStatus::text(status, QChar(u'、'));
 }
 
-// The sheet of one export: the header row, then the product rows in order.
+// The sheets of one export: the header row, then the product rows in order. Products that do
+// not fit on a sheet go on to another one under the same header.
 class ReportSheet
 {
 public:
-    explicit ReportSheet(const QString &fileName)
+    ReportSheet(const QString &fileName, int widest, int sheetRows)
         : m_fileName(fileName)
         , m_book(fileName, true)
+        , m_widest(widest)
+        , m_sheetRows(sheetRows)
     {
     }
 
     bool isValid() const { return m_book.isValid(); }
-    void writeHeader(int widest);
-    // Writes the next row, if the sheet has one left.
+    void writeHeader();
+    // Writes the next row, on a new sheet once this one is full.
     void writeProduct(const tlv::ProductInfo &product);
-    bool save();
+    bool save(const std::function<bool()> &proceed);
 
 private:
     void writeHoles(const tlv::ProductInfo &product);
 
     QString m_fileName;
     XlsxWorkbook m_book;
+    int m_widest;
+    int m_sheetRows;
     int m_row = 2;
-    int m_leftOut = 0;
+    int m_sheets = 1;
+    int m_products = 0;
+    bool m_stuck = false; // no further sheet could be added; the save fails
     int m_skippedHoles = 0;
     int m_firstSkippedIdx = 0;
     int m_firstSkippedPid = 0;
@@ -53,18 +60,18 @@ private:
     QVector<std::pair<int, const tlv::HoleInfo *>> m_rowHoles;
 };
 
-void ReportSheet::writeHeader(int widest)
+void ReportSheet::writeHeader()
 {
     const QString headers[] = { QStringLiteral("Time"), QStringLiteral("ProductID"),
         QStringLiteral("Material number"), QStringLiteral("Order number"), QStringLiteral("Result"),
         QStringLiteral("Length"), QStringLiteral("Diameter") };
     for (int c = 0; c < 7; ++c)
         m_book.write(1, c + 1, headers[c]);
-    if (widest < 2)
+    if (m_widest < 2)
         return;
-    int lastColumn = firstHoleColumn - 1 + widest;
+    int lastColumn = firstHoleColumn - 1 + m_widest;
     if (lastColumn > XlsxWorkbook::MaxColumns) {
-        qCritical() << "The widest product has" << widest
+        qCritical() << "The widest product has" << m_widest
                     << "holes; the header merge stops at the last column" << XlsxWorkbook::MaxColumns << "of"
                     << m_fileName;
         lastColumn = XlsxWorkbook::MaxColumns;
@@ -74,10 +81,16 @@ void ReportSheet::writeHeader(int widest)
 
 void ReportSheet::writeProduct(const tlv::ProductInfo &product)
 {
-    if (m_row > XlsxWorkbook::MaxRows) {
-        ++m_leftOut;
-        return;
+    if (m_row > m_sheetRows) {
+        if (m_stuck || !m_book.addSheet()) {
+            m_stuck = true;
+            return;
+        }
+        ++m_sheets;
+        m_row = 2;
+        writeHeader();
     }
+    ++m_products;
     m_book.write(m_row, 1, product.uptime);
     m_book.write(m_row, 2, product.pid);
     const QVector<QStringRef> parts = product.barcode.splitRef(QLatin1Char(','), Qt::KeepEmptyParts);
@@ -117,7 +130,7 @@ void ReportSheet::writeHoles(const tlv::ProductInfo &product)
     }
 }
 
-bool ReportSheet::save()
+bool ReportSheet::save(const std::function<bool()> &proceed)
 {
     if (m_skippedHoles > 0)
         qCritical().noquote() << QStringLiteral(
@@ -128,20 +141,21 @@ bool ReportSheet::save()
                                      .arg(lastHoleIdx)
                                      .arg(m_firstSkippedIdx)
                                      .arg(m_firstSkippedPid);
-    if (m_leftOut > 0)
-        qCritical().noquote() << QStringLiteral(
-            "%1: the sheet holds %2 rows; %3 product(s) after the first %4 "
-            "were left out")
-                                     .arg(m_fileName)
-                                     .arg(XlsxWorkbook::MaxRows)
-                                     .arg(m_leftOut)
-                                     .arg(XlsxWorkbook::MaxRows - 1);
-    return m_book.save();
+    if (m_sheets > 1)
+        qInfo().noquote() << QStringLiteral(
+            "%1: %2 products are more than a sheet holds (%3 rows); they fill %4 "
+            "sheets, each under the header row")
+                                 .arg(m_fileName)
+                                 .arg(m_products)
+                                 .arg(m_sheetRows)
+                                 .arg(m_sheets);
+    return m_book.save(proceed);
 }
 
 } // namespace
 
-bool ReportWorkbookWriter::write(const QString &fileName, const Products &products, const Progress &progress)
+bool ReportWorkbookWriter::write(
+    const QString &fileName, const Products &products, const Progress &progress, int sheetRows)
 {
     // Row 1 and its merge must reach the sheet before the product rows.
     int widest = 0;
@@ -150,10 +164,10 @@ bool ReportWorkbookWriter::write(const QString &fileName, const Products &produc
             widest = std::max(widest, int(product->vtHoles.size()));
     }
 
-    ReportSheet sheet(fileName);
+    ReportSheet sheet(fileName, widest, qBound(2, sheetRows, XlsxWorkbook::MaxRows));
     if (!sheet.isValid())
         return false;
-    sheet.writeHeader(widest);
+    sheet.writeHeader();
     int done = 0;
     for (const auto &product : products) {
         if (product)
@@ -163,5 +177,6 @@ bool ReportWorkbookWriter::write(const QString &fileName, const Products &produc
     }
     if (progress && done % ProgressInterval != 0 && !progress(done))
         return false;
-    return sheet.save();
+    // Asked again once the file is written, before it replaces an earlier one.
+    return sheet.save([&] { return !progress || progress(done); });
 }

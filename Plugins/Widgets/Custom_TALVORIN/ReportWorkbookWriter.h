@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProductInfo.h"
+#include "XlsxWorkbook.h"
 
 #include <QString>
 #include <QVector>
@@ -9,8 +10,10 @@
 #include <memory>
 
 // Writes the report's products to an xlsx workbook: one header row, then one row per product
-// with its hole diameters spread over the columns from G on by hole number. Written row by row
-// in constant-memory mode, so memory does not grow with the number of products.
+// with its hole diameters spread over the columns from G on by hole number. Products beyond a
+// sheet's last row go on over further sheets (Sheet2, ...), each under the same header row.
+// Written row by row in constant-memory mode, so memory does not grow with the number of
+// products.
 class ReportWorkbookWriter
 {
 public:
@@ -20,7 +23,10 @@ public:
     static constexpr int ProgressInterval = 256;
 
     // Null products are skipped without using a row. progress, when given, is called after every
-    // ProgressInterval products and after the last, before the file is saved. Returns whether the
-    // file was saved; a stopped export saves nothing.
-    static bool write(const QString &fileName, const Products &products, const Progress &progress = {});
+    // ProgressInterval products and after the last, before the file is saved, and once more just
+    // before the saved file replaces an earlier one. Returns whether the file was saved; a
+    // stopped export saves nothing and leaves an earlier file as it was. sheetRows, the rows of a
+    // sheet with its header row, is lowered by tests only.
+    static bool write(const QString &fileName, const Products &products, const Progress &progress = {},
+        int sheetRows = XlsxWorkbook::MaxRows);
 };

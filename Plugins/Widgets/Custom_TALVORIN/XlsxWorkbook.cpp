@@ -3,12 +3,18 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
 
 #include <xlsxwriter.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -63,12 +69,345 @@ QString escapeOf(ushort u)
     return piece;
 }
 
+// The file that writing through name reaches: symbolic links are followed to the file they
+// name, which need not exist yet, so that the link itself stays. Empty for a loop of links.
+QString linkTarget(const QString &name)
+{
+    QString path = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo info(path);
+        if (!info.isSymbolicLink())
+            return path;
+        path = info.symLinkTarget();
+    }
+    return QString();
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Tells whether a stream of XML is whole: every element closed, in order, one root and nothing
+// but blanks around it. Enough to see a part that was cut short or lost a piece; no validating
+// parser, and fast enough to read a sheet of a million rows back in a fraction of its writing.
+class XmlNesting
+{
+public:
+    bool feed(const char *p, const char *end);
+    bool isWhole() const { return m_ok && m_state == State::Text && m_open.empty() && m_rootDone; }
+
+private:
+    enum class State { Text, Open, Name, Tag, Quote, EmptyEnd, EndName, EndBlank, Skip };
+    bool fail() { return m_ok = false; }
+    bool startElement();
+    bool endElement();
+
+    State m_state = State::Text;
+    char m_quote = 0;
+    bool m_ok = true;
+    bool m_rootDone = false;
+    std::string m_name;
+    std::vector<std::string> m_open;
+};
+
+bool XmlNesting::startElement()
+{
+    if (m_rootDone)
+        return fail();
+    m_open.push_back(m_name);
+    return true;
+}
+
+bool XmlNesting::endElement()
+{
+    if (m_open.empty() || m_open.back() != m_name)
+        return fail();
+    m_open.pop_back();
+    m_rootDone = m_open.empty();
+    return true;
+}
+
+bool XmlNesting::feed(const char *p, const char *end)
+{
+    while (m_ok && p < end) {
+        switch (m_state) {
+        case State::Text:
+            if (m_open.empty()) {
+                for (; p < end && isBlank(*p); ++p) { }
+                if (p < end && *p != '<')
+                    return fail();
+            } else {
+                p = static_cast<const char *>(std::memchr(p, '<', size_t(end - p)));
+                if (!p)
+                    return true;
+            }
+            if (p < end) {
+                m_state = State::Open;
+                ++p;
+            }
+            break;
+        case State::Open:
+            m_name.clear();
+            if (*p == '/') {
+                m_state = State::EndName;
+            } else if (*p == '?' || *p == '!') {
+                m_state = State::Skip;
+            } else if (*p == '>' || *p == '<' || isBlank(*p)) {
+                return fail();
+            } else {
+                m_name += *p;
+                m_state = State::Name;
+            }
+            ++p;
+            break;
+        case State::Name:
+            if (*p == '>') {
+                m_state = State::Text;
+                startElement();
+            } else if (*p == '/') {
+                m_state = State::EmptyEnd;
+            } else if (isBlank(*p)) {
+                m_state = State::Tag;
+            } else if (*p == '<') {
+                return fail();
+            } else {
+                m_name += *p;
+            }
+            ++p;
+            break;
+        case State::Tag:
+            if (*p == '"' || *p == '\'') {
+                m_quote = *p;
+                m_state = State::Quote;
+            } else if (*p == '/') {
+                m_state = State::EmptyEnd;
+            } else if (*p == '>') {
+                m_state = State::Text;
+                startElement();
+            } else if (*p == '<') {
+                return fail();
+            }
+            ++p;
+            break;
+        case State::Quote:
+            p = static_cast<const char *>(std::memchr(p, m_quote, size_t(end - p)));
+            if (!p)
+                return true;
+            m_state = State::Tag;
+            ++p;
+            break;
+        case State::EmptyEnd:
+            if (*p != '>' || !startElement())
+                return fail();
+            endElement();
+            m_state = State::Text;
+            ++p;
+            break;
+        case State::EndName:
+        case State::EndBlank:
+            if (*p == '>') {
+                m_state = State::Text;
+                endElement();
+            } else if (isBlank(*p)) {
+                m_state = State::EndBlank;
+            } else if (m_state == State::EndBlank || *p == '<') {
+                return fail();
+            } else {
+                m_name += *p;
+            }
+            ++p;
+            break;
+        case State::Skip:
+            p = static_cast<const char *>(std::memchr(p, '>', size_t(end - p)));
+            if (!p)
+                return true;
+            m_state = State::Text;
+            ++p;
+            break;
+        }
+    }
+    return m_ok;
+}
+
+template <typename T> T readLe(const char *p)
+{
+    return qFromLittleEndian<T>(reinterpret_cast<const uchar *>(p));
+}
+
+// Reads a written package back: every part inflated, its CRC-32 and length compared with the
+// zip directory's, and each XML part checked for whole nesting. The directory describes what
+// was read out of the temporary files, cut short or not, so it is the XML that shows a loss.
+class PackageCheck
+{
+public:
+    explicit PackageCheck(const QString &fileName)
+        : m_file(fileName)
+    {
+    }
+    // What is wrong with the package, or an empty text.
+    QString run();
+
+private:
+    struct Part
+    {
+        QByteArray name;
+        quint16 method = 0;
+        quint32 crc = 0;
+        quint64 packed = 0;
+        quint64 size = 0;
+        quint64 offset = 0;
+    };
+    QString readDirectory(QVector<Part> &parts);
+    QString checkPart(const Part &part);
+
+    QFile m_file;
+};
+
+QString PackageCheck::run()
+{
+    if (!m_file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read it back: %1").arg(m_file.errorString());
+    QVector<Part> parts;
+    QString error = readDirectory(parts);
+    for (int i = 0; error.isEmpty() && i < parts.size(); ++i)
+        error = checkPart(parts.at(i));
+    return error;
+}
+
+QString PackageCheck::readDirectory(QVector<Part> &parts)
+{
+    const QString broken = QStringLiteral("its zip directory is damaged");
+    const qint64 fileSize = m_file.size();
+    const qint64 tailSize = qMin<qint64>(fileSize, 22 + 0xFFFF);
+    if (!m_file.seek(fileSize - tailSize))
+        return broken;
+    const QByteArray tail = m_file.read(tailSize);
+    int at = tail.size() - 22;
+    while (at >= 0 && readLe<quint32>(tail.constData() + at) != 0x06054b50)
+        --at;
+    if (at < 0)
+        return broken;
+    const char *eocd = tail.constData() + at;
+    quint64 count = readLe<quint16>(eocd + 10);
+    quint64 dirSize = readLe<quint32>(eocd + 12);
+    quint64 dirOffset = readLe<quint32>(eocd + 16);
+    if (count == 0xFFFF || dirSize == 0xFFFFFFFF || dirOffset == 0xFFFFFFFF) {
+        // Zip64: a locator right before the end record gives the larger record's place.
+        if (at < 20 || readLe<quint32>(eocd - 20) != 0x07064b50
+            || !m_file.seek(qint64(readLe<quint64>(eocd - 12))))
+            return broken;
+        const QByteArray record = m_file.read(56);
+        if (record.size() < 56 || readLe<quint32>(record.constData()) != 0x06064b50)
+            return broken;
+        count = readLe<quint64>(record.constData() + 32);
+        dirSize = readLe<quint64>(record.constData() + 40);
+        dirOffset = readLe<quint64>(record.constData() + 48);
+    }
+    if (dirOffset + dirSize > quint64(fileSize) || !m_file.seek(qint64(dirOffset)))
+        return broken;
+    const QByteArray dir = m_file.read(qint64(dirSize));
+    int pos = 0;
+    for (quint64 i = 0; i < count; ++i) {
+        const char *e = dir.constData() + pos;
+        if (pos + 46 > dir.size() || readLe<quint32>(e) != 0x02014b50)
+            return broken;
+        const int nameLength = readLe<quint16>(e + 28);
+        const int extraLength = readLe<quint16>(e + 30);
+        const int next = pos + 46 + nameLength + extraLength + readLe<quint16>(e + 32);
+        if (next > dir.size())
+            return broken;
+        Part part;
+        part.method = readLe<quint16>(e + 10);
+        part.crc = readLe<quint32>(e + 16);
+        part.packed = readLe<quint32>(e + 20);
+        part.size = readLe<quint32>(e + 24);
+        part.offset = readLe<quint32>(e + 42);
+        part.name = dir.mid(pos + 46, nameLength);
+        // Zip64 sizes and offset, in this order, for those that did not fit.
+        for (const char *x = e + 46 + nameLength, *xEnd = x + extraLength; x + 4 <= xEnd;
+             x += 4 + readLe<quint16>(x + 2)) {
+            if (readLe<quint16>(x) != 1)
+                continue;
+            const char *field = x + 4;
+            for (quint64 *value : { &part.size, &part.packed, &part.offset }) {
+                if (*value == 0xFFFFFFFF && field + 8 <= xEnd) {
+                    *value = readLe<quint64>(field);
+                    field += 8;
+                }
+            }
+        }
+        parts.append(part);
+        pos = next;
+    }
+    return QString();
+}
+
+QString PackageCheck::checkPart(const Part &part)
+{
+    const QString name = QString::fromUtf8(part.name);
+    if (part.method != Z_DEFLATED)
+        return QStringLiteral("its part %1 is stored in a way this check does not read").arg(name);
+    QByteArray local;
+    if (m_file.seek(qint64(part.offset)))
+        local = m_file.read(30);
+    if (local.size() < 30 || readLe<quint32>(local.constData()) != 0x04034b50
+        || !m_file.seek(qint64(part.offset) + 30 + readLe<quint16>(local.constData() + 26)
+            + readLe<quint16>(local.constData() + 28)))
+        return QStringLiteral("its zip directory is damaged");
+
+    const bool isXml = part.name.endsWith(".xml") || part.name.endsWith(".rels");
+    XmlNesting xml;
+    z_stream stream = {};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return QStringLiteral("cannot read it back: %1").arg(QString::fromUtf8(zError(Z_MEM_ERROR)));
+    constexpr int chunk = 256 * 1024;
+    QByteArray in(chunk, Qt::Uninitialized);
+    QByteArray out(chunk, Qt::Uninitialized);
+    quint64 left = part.packed;
+    quint64 size = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    int result = Z_OK;
+    while (result == Z_OK) {
+        if (stream.avail_in == 0) {
+            const qint64 n = m_file.read(in.data(), qint64(qMin<quint64>(left, chunk)));
+            if (n <= 0)
+                break;
+            left -= quint64(n);
+            stream.next_in = reinterpret_cast<Bytef *>(in.data());
+            stream.avail_in = uInt(n);
+        }
+        stream.next_out = reinterpret_cast<Bytef *>(out.data());
+        stream.avail_out = chunk;
+        result = inflate(&stream, Z_NO_FLUSH);
+        const uInt produced = chunk - stream.avail_out;
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(out.constData()), produced);
+        size += produced;
+        if (isXml && !xml.feed(out.constData(), out.constData() + produced))
+            break;
+    }
+    inflateEnd(&stream);
+    if (result != Z_STREAM_END && result != Z_OK)
+        return QStringLiteral("its part %1 does not inflate: %2")
+            .arg(name, QString::fromUtf8(zError(result)));
+    if (isXml && !xml.isWhole())
+        return QStringLiteral("its part %1 is not whole XML").arg(name);
+    if (result != Z_STREAM_END || crc != part.crc || size != part.size)
+        return QStringLiteral("its part %1 does not read back as written").arg(name);
+    return QString();
+}
+
 } // namespace
 
 XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
     : m_fileName(fileName)
-    , m_partName(fileName + QStringLiteral(".part"))
+    , m_targetName(linkTarget(fileName))
+    , m_partName(m_targetName + QStringLiteral(".part"))
 {
+    if (m_targetName.isEmpty()) {
+        qCritical() << "Cannot create the workbook" << fileName << "behind a loop of symbolic links";
+        return;
+    }
 #ifdef Q_OS_WIN
     const QByteArray name = m_partName.toUtf8();
 #else
@@ -84,11 +423,8 @@ XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
         qCritical() << "Cannot create the workbook" << fileName;
         return;
     }
-    m_sheet = workbook_add_worksheet(m_book, nullptr);
-    if (!m_sheet) {
-        qCritical() << "Cannot add a sheet to the workbook" << fileName;
+    if (!addSheet())
         return;
-    }
 
     m_formats[styleIndex(Style::Default)] = nullptr;
     const lxw_color_t colours[] = { 0, 0, 0xFF0000, 0x0000FF, 0x808000 };
@@ -96,6 +432,7 @@ XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
         lxw_format *format = workbook_add_format(m_book);
         if (!format) {
             qCritical() << "Cannot create a cell format for" << fileName;
+            m_failed = true;
             continue;
         }
         format_set_font_name(format, "Calibri");
@@ -112,6 +449,31 @@ XlsxWorkbook::~XlsxWorkbook()
 {
     if (m_book)
         lxw_workbook_free(m_book);
+}
+
+bool XlsxWorkbook::addSheet()
+{
+    if (!m_book)
+        return false;
+    lxw_worksheet *sheet = workbook_add_worksheet(m_book, nullptr);
+    if (!sheet) {
+        qCritical() << "Cannot add a sheet to the workbook" << m_fileName;
+        m_failed = true;
+        return false;
+    }
+    m_sheet = sheet;
+    m_sheets.append(sheet);
+    return true;
+}
+
+bool XlsxWorkbook::checkError(int error, const char *what, int row, int column)
+{
+    if (error == LXW_NO_ERROR)
+        return true;
+    qCritical("Cannot write %s at row %d, column %d: %s", what, row, column,
+        lxw_strerror(static_cast<lxw_error>(error)));
+    m_failed = true;
+    return false;
 }
 
 bool XlsxWorkbook::checkCell(int row, int column, const char *what) const
@@ -149,11 +511,9 @@ bool XlsxWorkbook::write(int row, int column, const QVariant &value, Style style
     case QMetaType::Float:
         return writeNumber(row, column, value.toDouble(), format);
     case QMetaType::Bool: {
-        const lxw_error error = worksheet_write_boolean(
-            m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), value.toBool() ? 1 : 0, format);
-        if (error != LXW_NO_ERROR)
-            qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
-        return error == LXW_NO_ERROR;
+        return checkError(worksheet_write_boolean(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
+                              value.toBool() ? 1 : 0, format),
+            "a cell", row, column);
     }
     case QMetaType::UnknownType:
         return writeText(row, column, QString(), format);
@@ -165,11 +525,9 @@ bool XlsxWorkbook::write(int row, int column, const QVariant &value, Style style
 bool XlsxWorkbook::writeText(int row, int column, const QString &text, lxw_format *format)
 {
     m_scratch = cellText(text, row, column);
-    const lxw_error error = worksheet_write_string(
-        m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), m_scratch.constData(), format);
-    if (error != LXW_NO_ERROR)
-        qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
-    return error == LXW_NO_ERROR;
+    return checkError(worksheet_write_string(
+                          m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), m_scratch.constData(), format),
+        "a cell", row, column);
 }
 
 bool XlsxWorkbook::writeNumber(int row, int column, double number, lxw_format *format)
@@ -179,11 +537,9 @@ bool XlsxWorkbook::writeNumber(int row, int column, double number, lxw_format *f
         m_nonFinite.note(row, column);
         return writeText(row, column, QString::number(number), format);
     }
-    const lxw_error error
-        = worksheet_write_number(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), number, format);
-    if (error != LXW_NO_ERROR)
-        qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
-    return error == LXW_NO_ERROR;
+    return checkError(
+        worksheet_write_number(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), number, format), "a cell",
+        row, column);
 }
 
 QByteArray XlsxWorkbook::cellText(const QString &text, int row, int column)
@@ -246,12 +602,11 @@ bool XlsxWorkbook::writeEmptyText(int row, int column)
         return false;
     // libxlsxwriter turns an empty text into no cell at all; the placeholder's shared string is
     // emptied in save(), once no more strings are looked up.
-    const lxw_error error = worksheet_write_string(
-        m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), emptyTextPlaceholder, nullptr);
-    if (error != LXW_NO_ERROR)
-        qCritical("Cannot write row %d, column %d: %s", row, column, lxw_strerror(error));
-    m_hasEmptyText = m_hasEmptyText || error == LXW_NO_ERROR;
-    return error == LXW_NO_ERROR;
+    const bool written = checkError(worksheet_write_string(m_sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
+                                        emptyTextPlaceholder, nullptr),
+        "a cell", row, column);
+    m_hasEmptyText = m_hasEmptyText || written;
+    return written;
 }
 
 bool XlsxWorkbook::mergeCells(
@@ -270,10 +625,7 @@ bool XlsxWorkbook::mergeCells(
     const lxw_error error = worksheet_merge_range(m_sheet, lxw_row_t(firstRow - 1),
         lxw_col_t(firstColumn - 1), lxw_row_t(lastRow - 1), lxw_col_t(lastColumn - 1), m_scratch.constData(),
         m_formats[styleIndex(style)]);
-    if (error != LXW_NO_ERROR)
-        qCritical("Cannot merge rows %d to %d, columns %d to %d: %s", firstRow, lastRow, firstColumn,
-            lastColumn, lxw_strerror(error));
-    return error == LXW_NO_ERROR;
+    return checkError(error, "a merge", firstRow, firstColumn);
 }
 
 void XlsxWorkbook::logChanges() const
@@ -306,11 +658,37 @@ void XlsxWorkbook::logChanges() const
                                      .arg(m_nonFinite.column);
 }
 
-bool XlsxWorkbook::save()
+// In constant-memory mode the rows went to a temporary file per sheet as they were written
+// (all but the last, which the save writes); its error flag keeps any write that failed.
+bool XlsxWorkbook::tempFilesWritten() const
+{
+    bool written = true;
+    for (lxw_worksheet *sheet : m_sheets) {
+        if (FILE *file = sheet->optimize_tmpfile)
+            written = std::fflush(file) == 0 && !std::ferror(file) && written;
+    }
+    return written;
+}
+
+bool XlsxWorkbook::save(const std::function<bool()> &proceed)
 {
     if (!m_book)
         return false;
     logChanges();
+    const QString tempDir = QDir::toNativeSeparators(QDir::tempPath());
+    if (m_failed || !tempFilesWritten()) {
+        lxw_workbook_free(m_book);
+        m_book = nullptr;
+        m_sheet = nullptr;
+        m_sheets.clear();
+        qCritical().noquote() << QStringLiteral("Cannot save the workbook %1: %2")
+                                     .arg(m_fileName,
+                                         m_failed ? QStringLiteral("not everything could be written into it")
+                                                  : QStringLiteral("its temporary files in %1 could not be "
+                                                                   "written (is that disk full?)")
+                                                        .arg(tempDir));
+        return false;
+    }
     if (m_hasEmptyText && m_book->sst) {
         struct sst_element *element = nullptr;
         STAILQ_FOREACH(element, m_book->sst->order_list, sst_order_pointers)
@@ -322,10 +700,25 @@ bool XlsxWorkbook::save()
     const lxw_error error = workbook_close(m_book);
     m_book = nullptr;
     m_sheet = nullptr;
+    m_sheets.clear();
     if (error != LXW_NO_ERROR) {
         QFile::remove(m_partName);
         qCritical().noquote() << QStringLiteral("Cannot save the workbook %1: %2")
                                      .arg(m_fileName, QString::fromUtf8(lxw_strerror(error)));
+        return false;
+    }
+    // The parts were assembled in temporary files whose failed writes nothing reported.
+    const QString damage = PackageCheck(m_partName).run();
+    if (!damage.isEmpty()) {
+        QFile::remove(m_partName);
+        qCritical().noquote() << QStringLiteral(
+            "Cannot save the workbook %1: %2 (were its temporary files in %3 "
+            "written completely? is that disk full?)")
+                                     .arg(m_fileName, damage, tempDir);
+        return false;
+    }
+    if (proceed && !proceed()) {
+        QFile::remove(m_partName);
         return false;
     }
     return putInPlace();
@@ -337,12 +730,12 @@ bool XlsxWorkbook::putInPlace()
 #ifdef Q_OS_WIN
     const bool moved
         = MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_partName).utf16()),
-            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_fileName).utf16()),
+            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_targetName).utf16()),
             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     const QString reason = moved ? QString() : qt_error_string(int(GetLastError()));
 #else
     const bool moved
-        = std::rename(QFile::encodeName(m_partName).constData(), QFile::encodeName(m_fileName).constData())
+        = std::rename(QFile::encodeName(m_partName).constData(), QFile::encodeName(m_targetName).constData())
         == 0;
     const QString reason = moved ? QString() : qt_error_string(errno);
 #endif

@@ -2,12 +2,16 @@
 
 #include <QString>
 #include <QVariant>
+#include <QVector>
+
+#include <functional>
 
 struct lxw_workbook;
 struct lxw_worksheet;
 struct lxw_format;
 
-// A one-sheet xlsx workbook on top of libxlsxwriter. Rows and columns count from 1.
+// An xlsx workbook on top of libxlsxwriter: one sheet, or more through addSheet(). Rows and
+// columns count from 1.
 //
 // Text cells are made safe for the file: texts longer than a cell can hold are cut, characters
 // that XML cannot carry (control characters such as GS 0x1D) are written as Excel's _xHHHH_
@@ -16,7 +20,10 @@ struct lxw_format;
 // save.
 //
 // The workbook is written beside the target as name.part and takes the target's place only once
-// it is complete: a cancelled (never saved) or failed save leaves the target as it was.
+// it is complete: a cancelled (never saved) or failed save leaves the target as it was. Complete
+// means that every libxlsxwriter call succeeded and that the file reads back whole: the library
+// ignores failed writes to its temporary files, which a full temp folder turns into a workbook
+// with parts cut short. A target that is a symbolic link keeps the link; its target is written.
 //
 // In constant-memory mode each row goes to disk as soon as a later row is written, so memory
 // stays flat however long the sheet gets; rows must then be written in ascending order.
@@ -37,6 +44,10 @@ public:
 
     bool isValid() const { return m_sheet != nullptr; }
 
+    // Starts a further sheet, named as Excel names them (Sheet2, Sheet3, ...); later writes go to
+    // it.
+    bool addSheet();
+
     // A QString becomes a text cell, integral and floating-point values a number cell, a bool a
     // boolean cell; a null value or empty text writes nothing (a blank cell when styled).
     bool write(int row, int column, const QVariant &value, Style style = Style::Default);
@@ -46,22 +57,28 @@ public:
     // Merges the range; the top-left cell gets text, the other cells are blank.
     bool mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
         Style style = Style::Default);
-    // Writes the file, puts it in place and releases the workbook; later calls do nothing and
-    // return false. Failures are logged with the file name and the reason.
-    bool save();
+    // Writes the file, reads it back, puts it in place and releases the workbook; later calls do
+    // nothing and return false. proceed, when given, is asked just before the file would replace
+    // the target: false discards it. Failures are logged with the file name and the reason.
+    bool save(const std::function<bool()> &proceed = {});
 
 private:
     bool writeText(int row, int column, const QString &text, lxw_format *format);
     bool writeNumber(int row, int column, double number, lxw_format *format);
     bool checkCell(int row, int column, const char *what) const;
     QByteArray cellText(const QString &text, int row, int column);
+    bool checkError(int error, const char *what, int row = 0, int column = 0);
     void logChanges() const;
+    bool tempFilesWritten() const;
     bool putInPlace();
 
     QString m_fileName;
+    QString m_targetName; // the file behind m_fileName when that is a symbolic link
     QString m_partName;
     lxw_workbook *m_book = nullptr;
     lxw_worksheet *m_sheet = nullptr;
+    QVector<lxw_worksheet *> m_sheets;
+    bool m_failed = false; // a libxlsxwriter call failed: the file would lack what it was given
     lxw_format *m_formats[5] = {};
     QByteArray m_scratch;
     bool m_hasEmptyText = false;
