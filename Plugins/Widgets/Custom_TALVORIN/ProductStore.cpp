@@ -112,9 +112,24 @@ ProductStore::~ProductStore()
         flush();
     }
     for (const ProductRow &row : m_queue)
+        giveUp(row, QStringLiteral("never stored: ") + m_failure.describe());
+}
+
+void ProductStore::giveUp(const ProductRow &row, const QString &reason) const
+{
+    QByteArray json;
+    QString why;
+    if (setAside(row, reason, json, why))
         qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
-                    << "- measured at" << row.uptime << "and never stored in" << filePath()
-                    << m_failure.describe();
+                    << "- measured at" << row.uptime << reason << "in" << filePath() << "- set aside in"
+                    << unsavedPath();
+    else
+        (qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
+                     << "- measured at" << row.uptime << reason << "in" << filePath()
+                     << "and could not be set aside in" << unsavedPath() << why
+                     << "- the product as it would be stored:")
+                .noquote()
+            << json;
 }
 
 bool ProductStore::open(const QString &path)
@@ -311,14 +326,14 @@ bool ProductStore::insert(const ProductRow &row, QSqlError &error)
 }
 
 bool ProductStore::setAside(
-    const ProductRow &row, const QSqlError &error, QByteArray &json, QString &why) const
+    const ProductRow &row, const QString &reason, QByteArray &json, QString &why) const
 {
     // The stored columns as the row would hold them, for an integrator to insert later.
     const QJsonObject line { { QStringLiteral("uptime"), row.uptime }, { QStringLiteral("pid"), row.pid },
         { QStringLiteral("barcode"), row.barcode },
         { QStringLiteral("psize"), row.psize.isNull() ? QJsonValue() : QJsonValue(row.psize) },
         { QStringLiteral("diameter"), row.diameter }, { QStringLiteral("appearance"), row.appearance },
-        { QStringLiteral("status"), row.status }, { QStringLiteral("error"), error.text() } };
+        { QStringLiteral("status"), row.status }, { QStringLiteral("error"), reason } };
     json = QJsonDocument(line).toJson(QJsonDocument::Compact);
     return appendLine(unsavedPath(), json, why);
 }
@@ -381,7 +396,7 @@ bool ProductStore::flush()
             m_newestSetAside = m_newestSetAside || failedAt == m_queue.size();
             QByteArray json;
             QString why;
-            if (setAside(row, error, json, why))
+            if (setAside(row, error.text(), json, why))
                 qCritical() << "pid:" << row.pid << " barID:" << row.barcode
                             << " Error: Unable to insert data" << error.text() << "- refused by" << filePath()
                             << "- set aside in" << unsavedPath();
@@ -408,9 +423,10 @@ bool ProductStore::flush()
 bool ProductStore::store(const ProductRow &row)
 {
     if (pending() >= m_queueLimit) {
-        qCritical() << "pid:" << row.pid << " barID:" << row.barcode << " Error: Unable to insert data"
-                    << "- queue of unsaved products full at" << m_queueLimit << "; product dropped, database"
-                    << filePath() << m_failure.describe();
+        giveUp(row,
+            QStringLiteral("queue of unsaved products full at %1; %2")
+                .arg(m_queueLimit)
+                .arg(m_failure.describe()));
         return false;
     }
     m_queue.push_back(row);

@@ -74,7 +74,10 @@ private:
     bool insert(const ProductRow &row, QSqlError &error);
     static bool transient(const QSqlError &error);
     // Appends `row` as one JSON line to the unsaved-products file; `json` is that line.
-    bool setAside(const ProductRow &row, const QSqlError &error, QByteArray &json, QString &why) const;
+    bool setAside(const ProductRow &row, const QString &reason, QByteArray &json, QString &why) const;
+    // Sets aside a product the store gives up on (never stored by the end, or no room in the
+    // queue), with a critical line either way.
+    void giveUp(const ProductRow &row, const QString &reason) const;
 
     QSqlDatabase m_db;
     std::deque<ProductRow> m_queue;
