@@ -1,5 +1,7 @@
 #include "DatabaseCheck.h"
 
+#include "ProductTable.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -17,7 +19,6 @@ namespace {
 // Never "tlv": the panel takes that connection as it finds it.
 const char *const kConnection = "station_host_dbcheck";
 const char *const kBusyTimeout = "QSQLITE_BUSY_TIMEOUT=500";
-const char *const kColumns[] = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
 const char *const kAdvice = "move it away or choose another --data folder";
 
 QString native(const QString &path)
@@ -34,9 +35,10 @@ bool heldByOther(const QSqlError &error)
 
 bool isWritten(const QString &column)
 {
-    return std::any_of(std::begin(kColumns), std::end(kColumns), [&column](const char *name) {
-        return column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-    });
+    return std::any_of(
+        std::begin(ProductTable::columns), std::end(ProductTable::columns), [&column](const char *name) {
+            return column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+        });
 }
 
 // What the panel could not fill in product_data_new: columns it writes that are missing, and
@@ -57,7 +59,7 @@ QString foreignColumns(const QSqlDatabase &db)
             unfillable << column;
     }
     QStringList missing;
-    for (const char *column : kColumns)
+    for (const char *column : ProductTable::columns)
         if (!present.contains(QLatin1String(column), Qt::CaseInsensitive))
             missing << QLatin1String(column);
     QStringList faults;

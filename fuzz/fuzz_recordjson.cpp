@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the reader of the "diameter" and "appearance" columns. Besides
 // memory errors it checks that the simdjson path and the QJsonDocument reference agree on
 // every input.
-#include "RecordJsonParser.h"
+#include "RecordJson.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +14,7 @@ namespace {
     std::abort();
 }
 
-void compare(const RecordJsonParser::HoleList &a, const RecordJsonParser::HoleList &b, const char *what)
+void compare(const RecordJson::HoleList &a, const RecordJson::HoleList &b, const char *what)
 {
     if (a.size() != b.size())
         mismatch(what, -1);
@@ -26,7 +26,7 @@ void compare(const RecordJsonParser::HoleList &a, const RecordJsonParser::HoleLi
     }
 }
 
-void compare(const RecordJsonParser::ApeList &a, const RecordJsonParser::ApeList &b, const char *what)
+void compare(const RecordJson::ApeList &a, const RecordJson::ApeList &b, const char *what)
 {
     if (a.size() != b.size())
         mismatch(what, -1);
@@ -43,7 +43,7 @@ void compare(const RecordJsonParser::ApeList &a, const RecordJsonParser::ApeList
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
-    compare(RecordJsonParser::parseHoles(bytes), RecordJsonParser::parseHolesQt(bytes), "holes");
-    compare(RecordJsonParser::parseApes(bytes), RecordJsonParser::parseApesQt(bytes), "findings");
+    compare(RecordJson::readHoles(bytes), RecordJson::readHolesWithQt(bytes), "holes");
+    compare(RecordJson::readApes(bytes), RecordJson::readApesWithQt(bytes), "findings");
     return 0;
 }

@@ -34,10 +34,9 @@ if [ "$full" = "1" ]; then
     TSAN_OPTIONS="halt_on_error=1:history_size=7:ignore_noninstrumented_modules=1:suppressions=$root/tests/tsan.supp" \
     ctest --test-dir "$root/build-tsan" --output-on-failure -R '^(tst_worker|tst_reportdialog)$'
 
-    cmake -S "$root/fuzz" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++
-    cmake --build "$root/build-fuzz" -j "$(nproc 2>/dev/null || echo 2)"
+    TLV_PRESET=fuzz "$root/scripts/build.sh"
     mkdir -p "$root/build-fuzz/corpus"
     ASAN_OPTIONS="fast_unwind_on_malloc=0" LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp:print_suppressions=0" \
-        "$root/build-fuzz/fuzz_recordjson" -max_total_time=60 -print_final_stats=1 \
+        "$root/build-fuzz/fuzz/fuzz_recordjson" -max_total_time=60 -print_final_stats=1 \
         -artifact_prefix="$root/build-fuzz/" "$root/build-fuzz/corpus" "$root/fuzz/corpus"
 fi

@@ -2,9 +2,10 @@
 
 #include "ApeEntry.h"
 #include "HoleEntry.h"
-#include "ProductRowCodec.h"
 #include "ProductStatus.h"
 #include "ProductStore.h"
+#include "ProductTable.h"
+#include "StoredRowWriter.h"
 #include "Tolerance.h"
 
 #include <QDebug>
@@ -95,9 +96,9 @@ Product makeProduct(QRandomGenerator &rng, int holes, const QStringList &materia
 
     p.barcode = materials.at(rng.bounded(materials.size())) + QLatin1Char(',')
         + QStringLiteral("WO%1").arg(240000 + rng.bounded(500), 6, 10, QLatin1Char('0'));
-    p.psize = ProductRowCodec::psizeText(sizes);
-    p.diameter = ProductRowCodec::diameterJson(holeEntries);
-    p.appearance = ProductRowCodec::appearanceJson(apes);
+    p.psize = StoredRowWriter::psizeText(sizes);
+    p.diameter = StoredRowWriter::diameterJson(holeEntries);
+    p.appearance = StoredRowWriter::appearanceJson(apes);
     p.status = ProductStatus::of(holesOk, apesOk);
     return p;
 }
@@ -106,7 +107,7 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
 {
     QSqlQuery query(db);
     if (!db.tables().contains(QStringLiteral("product_data_new"))
-        && !query.exec(QLatin1String(ProductStore::createTableSql))) {
+        && !query.exec(QLatin1String(ProductTable::createSql))) {
         qCritical() << "ProductDataGenerator: create table failed:" << query.lastError().text();
         return false;
     }
@@ -114,7 +115,7 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
         qCritical() << "ProductDataGenerator: transaction failed:" << db.lastError().text();
         return false;
     }
-    if (!query.prepare(QLatin1String(ProductStore::insertSql))) {
+    if (!query.prepare(QLatin1String(ProductTable::insertSql))) {
         qCritical() << "ProductDataGenerator: prepare failed:" << query.lastError().text();
         db.rollback();
         return false;
@@ -130,7 +131,7 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
     for (int i = 0; i < products; ++i) {
         const Product p = makeProduct(rng, holes, materials);
         const QDateTime stamp = start.addSecs(span * (i + 1) / products);
-        query.bindValue(0, ProductRowCodec::uptimeText(stamp));
+        query.bindValue(0, StoredRowWriter::uptimeText(stamp));
         query.bindValue(1, i + 1);
         query.bindValue(2, p.barcode);
         query.bindValue(3, p.psize);

@@ -2,6 +2,7 @@
 // same row texts with the same journal settings, plus the cost of one whole product cycle.
 #include "Custom_TALVORIN.h"
 #include "ProductStore.h"
+#include "ProductTable.h"
 
 #include <SysInterfaceImpl.h>
 
@@ -88,7 +89,7 @@ public:
     {
         sqlite3_open(path.constData(), &m_db);
         sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        sqlite3_exec(m_db, ProductStore::createTableSql, nullptr, nullptr, nullptr);
+        sqlite3_exec(m_db, ProductTable::createSql, nullptr, nullptr, nullptr);
     }
     ~PlainInserter() { sqlite3_close(m_db); }
     PlainInserter(const PlainInserter &) = delete;
@@ -98,7 +99,7 @@ public:
     {
         const qint64 begin = clock_.nsecsElapsed();
         sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(m_db, ProductStore::insertSql, -1, &stmt, nullptr);
+        sqlite3_prepare_v2(m_db, ProductTable::insertSql, -1, &stmt, nullptr);
         sqlite3_bind_text(stmt, 1, row.uptime.constData(), row.uptime.size(), SQLITE_TRANSIENT);
         sqlite3_bind_int(stmt, 2, row.pid);
         sqlite3_bind_text(stmt, 3, row.barcode.constData(), row.barcode.size(), SQLITE_TRANSIENT);

@@ -5,6 +5,7 @@
 // memory that the records of all products hold once a receiver keeps every batch (a loaded report).
 
 #include "ProductDataGenerator.h"
+#include "ProductTable.h"
 #include "TLVDatasWork.h"
 
 #include <QCoreApplication>
@@ -374,8 +375,7 @@ int main(int argc, char *argv[])
 
     const QString tmStart = end.addDays(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     const QString tmEnd = end.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    const QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'")
-                            .arg(tmStart, tmEnd);
+    const QString sql = ProductTable::selectSql(tmStart, tmEnd, QString());
 
     WorkerTimes ours;
     {

@@ -1,0 +1,346 @@
+#include "RecordJsonReader.h"
+
+#include "RecordJson.h"
+
+#include "NumberPool.h"
+#include "NumberText.h"
+#include "TextPool.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
+#include <simdjson.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+
+// Below Qt's own nesting limit, so anything deeper is left to the Qt reader.
+constexpr size_t kMaxDepth = 64;
+
+// Qt keeps lone surrogates of \u escapes, simdjson rejects or mangles them.
+bool hasSurrogateEscape(const char *data, size_t size)
+{
+    const char *p = data;
+    const char *end = data + size;
+    while ((p = static_cast<const char *>(std::memchr(p, '\\', size_t(end - p)))) != nullptr) {
+        if (end - p >= 4 && p[1] == 'u' && (p[2] == 'd' || p[2] == 'D')) {
+            const char c = p[3];
+            if ((c >= '8' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))
+                return true;
+        }
+        p += 2;
+        if (p >= end)
+            break;
+    }
+    return false;
+}
+
+// Qt's number reader refuses results that underflow; simdjson gives 0 or a subnormal. A
+// double of type "double" that is zero (also -0, which Qt keeps apart from the integer -0)
+// or below the normal range therefore goes to the Qt reader, wherever it sits.
+bool numbersAgree(element e);
+
+bool childrenAgree(element e)
+{
+    if (e.type() == element_type::ARRAY) {
+        for (element child : simdjson::dom::array(e)) {
+            if (!numbersAgree(child))
+                return false;
+        }
+        return true;
+    }
+    for (simdjson::dom::key_value_pair field : simdjson::dom::object(e)) {
+        if (!numbersAgree(field.value))
+            return false;
+    }
+    return true;
+}
+
+inline bool numbersAgree(element e)
+{
+    switch (e.type()) {
+    case element_type::ARRAY:
+    case element_type::OBJECT:
+        return childrenAgree(e);
+    case element_type::DOUBLE:
+        return std::fabs(double(e)) >= DBL_MIN;
+    default:
+        return true;
+    }
+}
+
+// QJsonValue::toDouble(0).
+double toDouble(element e)
+{
+    switch (e.type()) {
+    case element_type::INT64:
+        return double(int64_t(e));
+    case element_type::UINT64:
+        return double(uint64_t(e));
+    case element_type::DOUBLE:
+        return double(e);
+    default:
+        return 0.0;
+    }
+}
+
+// QJsonValue::toInt(0): integers in int range, doubles that are whole numbers in int range.
+int toInt(element e)
+{
+    switch (e.type()) {
+    case element_type::INT64: {
+        const int64_t n = int64_t(e);
+        return (n >= INT_MIN && n <= INT_MAX) ? int(n) : 0;
+    }
+    case element_type::DOUBLE: {
+        const double d = double(e);
+        if (d >= double(INT_MIN) && d <= double(INT_MAX)) {
+            const int i = int(d);
+            return double(i) == d ? i : 0;
+        }
+        return 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+// Where the fast reader's texts are shared.
+struct Pools
+{
+    NumberPool &numbers;
+    TextPool &texts;
+};
+
+// The number text of `v` into *target, shared through a pool at its next resolve().
+void requestNumberText(double v, QString *target, Pools pools)
+{
+    if (pools.numbers.request(v, target))
+        return;
+    char text[32];
+    const int size = NumberText::toChars(v, text);
+    if (size == 0)
+        *target = QString::number(v, 'g', 6);
+    else
+        pools.texts.request(text, size, target);
+}
+
+// What differs between the two columns: the fourth key and how its value is read.
+template <typename Item> struct Column;
+
+template <> struct Column<tlv::HoleInfo>
+{
+    static constexpr std::string_view kKey = "value";
+    static void fill(tlv::HoleInfo &hole, element value, Pools pools)
+    {
+        requestNumberText(toDouble(value), &hole.value, pools);
+    }
+    static void fill(tlv::HoleInfo &hole, const QJsonValue &value, TextPool *texts)
+    {
+        hole.value = NumberText::of(value.toDouble(0), texts);
+    }
+};
+
+template <> struct Column<tlv::ApeInfo>
+{
+    static constexpr std::string_view kKey = "ngtypes";
+    static void fill(tlv::ApeInfo &ape, element types, Pools pools)
+    {
+        if (types.type() != element_type::ARRAY)
+            return;
+        const simdjson::dom::array array(types);
+        ape.ngtypes.reserve(int(array.size()));
+        for (element type : array) {
+            if (type.type() != element_type::STRING) {
+                ape.ngtypes.append(QString());
+                continue;
+            }
+            const std::string_view text(type);
+            ape.ngtypes.append(pools.texts.get(text.data(), int(text.size())));
+        }
+    }
+    static void fill(tlv::ApeInfo &ape, const QJsonValue &types, TextPool *)
+    {
+        const QJsonArray array = types.toArray();
+        for (int i = 0; i < array.size(); ++i)
+            ape.ngtypes.append(array.at(i).toString());
+    }
+};
+
+// The items of one column's array, their texts requested from the pools; false, with the
+// walk cut short, at the first double that the Qt reader could read otherwise. Every value of
+// the document passes numbersAgree, so such a double sends the text to the Qt reader wherever
+// it sits, also under keys that give no item.
+template <typename Item> bool requestItems(element root, std::vector<Item> &items, Pools pools)
+{
+    if (root.type() != element_type::ARRAY)
+        return numbersAgree(root);
+    const simdjson::dom::array array(root);
+    items.reserve(array.size()); // the texts requested below are written into the items
+    for (element child : array) {
+        if (child.type() != element_type::OBJECT) {
+            if (!numbersAgree(child))
+                return false;
+            continue;
+        }
+        // A repeated key takes its last value, as in Qt.
+        element idx, status, position, fourth;
+        unsigned found = 0;
+        for (simdjson::dom::key_value_pair field : simdjson::dom::object(child)) {
+            if (!numbersAgree(field.value))
+                return false;
+            if (field.key == "idx") {
+                idx = field.value;
+                found |= 1;
+            } else if (field.key == "status") {
+                status = field.value;
+                found |= 2;
+            } else if (field.key == "position") {
+                position = field.value;
+                found |= 4;
+            } else if (field.key == Column<Item>::kKey) {
+                fourth = field.value;
+                found |= 8;
+            }
+        }
+        if (found != 15)
+            continue;
+        Item &item = items.emplace_back();
+        item.idx = toInt(idx);
+        item.status = status.type() == element_type::BOOL && bool(status);
+        requestNumberText(toDouble(position), &item.position, pools);
+        Column<Item>::fill(item, fourth, pools);
+    }
+    return true;
+}
+
+// The simdjson reader of one column; false when the text has to go to the Qt reader.
+template <typename Item> bool readFast(element root, std::vector<Item> &items, Pools pools)
+{
+    const bool agree = requestItems(root, items, pools);
+    // Resolved even when the items are dropped: the requests point into them.
+    pools.numbers.resolve();
+    pools.texts.resolve();
+    return agree;
+}
+
+// The QJsonDocument reader of one column: the reference, and the fallback of readFast.
+template <typename Item> void readQt(const QByteArray &utf8, std::vector<Item> &items, TextPool *texts)
+{
+    const QJsonArray array = QJsonDocument::fromJson(utf8).array();
+    const QLatin1String fourthKey(Column<Item>::kKey.data(), int(Column<Item>::kKey.size()));
+    for (int i = 0; i < array.size(); ++i) {
+        const QJsonObject object = array.at(i).toObject();
+        if (!object.contains(QLatin1String("idx")) || !object.contains(QLatin1String("status"))
+            || !object.contains(QLatin1String("position")) || !object.contains(fourthKey))
+            continue;
+        Item &item = items.emplace_back();
+        item.idx = object.value(QLatin1String("idx")).toInt(0);
+        item.status = object.value(QLatin1String("status")).toBool(false);
+        item.position = NumberText::of(object.value(QLatin1String("position")).toDouble(0), texts);
+        Column<Item>::fill(item, object.value(fourthKey), texts);
+    }
+}
+
+template <typename Item> QList<std::shared_ptr<Item>> toList(std::vector<Item> &items)
+{
+    QList<std::shared_ptr<Item>> list;
+    list.reserve(int(items.size()));
+    for (Item &item : items)
+        list.append(std::make_shared<Item>(std::move(item)));
+    return list;
+}
+
+} // namespace
+
+struct RecordJsonReader::Simdjson
+{
+    simdjson::dom::parser parser;
+    std::vector<char> padded;
+    bool ready = parser.allocate(4096, kMaxDepth) == simdjson::SUCCESS;
+
+    // The document's root in the parser; false when the Qt reader has to decide.
+    bool parse(const char *data, size_t size, element &root)
+    {
+        if (!ready || hasSurrogateEscape(data, size))
+            return false;
+        if (padded.size() < size + simdjson::SIMDJSON_PADDING)
+            padded.resize(size + simdjson::SIMDJSON_PADDING + size / 2);
+        std::memcpy(padded.data(), data, size);
+        return parser.parse(padded.data(), size, false).get(root) == simdjson::SUCCESS;
+    }
+};
+
+RecordJsonReader::RecordJsonReader()
+    : m_simdjson(std::make_unique<Simdjson>())
+    , m_numbers(std::make_unique<NumberPool>())
+    , m_texts(std::make_unique<TextPool>())
+{
+}
+
+RecordJsonReader::~RecordJsonReader() = default;
+
+template <typename Item>
+void RecordJsonReader::readItems(const char *utf8, qsizetype size, std::vector<Item> &items)
+{
+    items.clear();
+    if (size <= 0)
+        return;
+    element root;
+    if (m_simdjson->parse(utf8, size_t(size), root) && readFast(root, items, Pools { *m_numbers, *m_texts }))
+        return;
+    items.clear();
+    ++m_fallbacks;
+    readQt(QByteArray::fromRawData(utf8, int(size)), items, m_texts.get());
+}
+
+void RecordJsonReader::read(const char *utf8, qsizetype size, std::vector<tlv::HoleInfo> &items)
+{
+    readItems(utf8, size, items);
+}
+
+void RecordJsonReader::read(const char *utf8, qsizetype size, std::vector<tlv::ApeInfo> &items)
+{
+    readItems(utf8, size, items);
+}
+
+RecordJson::HoleList RecordJson::readHoles(const QByteArray &utf8)
+{
+    std::vector<tlv::HoleInfo> items;
+    RecordJsonReader().read(utf8.constData(), utf8.size(), items);
+    return toList(items);
+}
+
+RecordJson::ApeList RecordJson::readApes(const QByteArray &utf8)
+{
+    std::vector<tlv::ApeInfo> items;
+    RecordJsonReader().read(utf8.constData(), utf8.size(), items);
+    return toList(items);
+}
+
+RecordJson::HoleList RecordJson::readHolesWithQt(const QByteArray &utf8)
+{
+    std::vector<tlv::HoleInfo> items;
+    if (!utf8.isEmpty())
+        readQt(utf8, items, nullptr);
+    return toList(items);
+}
+
+RecordJson::ApeList RecordJson::readApesWithQt(const QByteArray &utf8)
+{
+    std::vector<tlv::ApeInfo> items;
+    if (!utf8.isEmpty())
+        readQt(utf8, items, nullptr);
+    return toList(items);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "ProductInfo.h"
+
+#include <QList>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class ReadBatch;
+
+// Builds the product records of a batch of read rows on two threads: the caller's and a helper that
+// the first batch worth sharing starts. The helper takes rows from start() on, so the caller can
+// read the next batch meanwhile; finish() has the caller take the rest. Both take one row at a
+// time from the front, so a helper that the scheduler does not run (the host's image processing
+// has the cores) costs the caller at most the one row it has taken; nobody waits for it to start.
+class RecordBuilder
+{
+public:
+    RecordBuilder();
+    // Stops the helper after its current row; the batch being built must still be there.
+    ~RecordBuilder();
+    RecordBuilder(const RecordBuilder &) = delete;
+    RecordBuilder &operator=(const RecordBuilder &) = delete;
+
+    // Starts on the batch's rows; the batch stays as it is until finish().
+    void start(ReadBatch &batch);
+    // The records of the started batch's rows appended to `products` in row order. Stops once
+    // `proceed` is false, leaving `products` as it was, and returns false.
+    bool finish(QList<std::shared_ptr<tlv::ProductInfo>> &products, const std::function<bool()> &proceed);
+
+private:
+    struct Maker;
+
+    bool startHelper();
+    void work(Maker &maker);
+    void helperLoop();
+
+    std::unique_ptr<Maker> m_own;
+    std::unique_ptr<Maker> m_helperMaker;
+    std::thread m_helper;
+    bool m_helperFailed = false;
+
+    // The batch being built and the slots of its records, one per row.
+    ReadBatch *m_batch = nullptr;
+    bool m_shared = false;
+    std::vector<std::shared_ptr<tlv::ProductInfo>> m_built;
+    int m_count = 0;
+    std::atomic<int> m_next { 0 };
+
+    std::mutex m_mutex;
+    std::condition_variable m_posted;
+    std::condition_variable m_finished;
+    bool m_hasWork = false; // a batch waits for the helper to join in
+    bool m_helperBusy = false; // the helper is taking rows
+    bool m_quit = false;
+};

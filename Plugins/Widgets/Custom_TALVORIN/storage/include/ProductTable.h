@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+// The product table: its name, its statements and its columns, defined once for the panel's
+// store, the report's worker, the generator, the benchmarks and the tests. The texts are the
+// ones files in the field were made with; they never change.
+namespace ProductTable {
+
+constexpr const char *name = "product_data_new";
+
+constexpr const char *createSql
+    = "create table product_data_new (id integer primary key autoincrement not null,uptime text, pid "
+      "integer, "
+      "barcode text,psize text,diameter text,appearance text, status integer)";
+
+constexpr const char *insertSql = "INSERT INTO product_data_new (uptime, pid, barcode, psize, "
+                                  "diameter, appearance, status) VALUES (:dtime, "
+                                  ":dpid, :dbc, :dsize, :ddia, :dapp, :dsta)";
+
+// The columns a product is written to and read from, in table order (after "id").
+enum Column { Uptime, Pid, Barcode, Psize, Diameter, Appearance, Status, ColumnCount };
+constexpr const char *columns[ColumnCount]
+    = { "uptime", "pid", "barcode", "psize", "diameter", "appearance", "status" };
+
+// The report's query of a time range: the bounds and the barcode key go into the text as they
+// are, as the report always sent them.
+inline QString selectSql(const QString &from, const QString &to, const QString &key)
+{
+    QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN '%1' AND '%2'")
+                      .arg(from)
+                      .arg(to);
+    if (!key.isEmpty())
+        sql += QStringLiteral(" AND barcode like '%%1%'").arg(key);
+    return sql;
+}
+
+} // namespace ProductTable

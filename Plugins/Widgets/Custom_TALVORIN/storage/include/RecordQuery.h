@@ -1,0 +1,37 @@
+#pragma once
+
+#include "ProductInfo.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// Runs a select on the product table and hands its rows out as records, in batches of
+// batchSize in row order (the last one shorter, possibly empty). Reading and building overlap:
+// while the calling thread reads a batch's rows, a helper builds the records of the batch before.
+// Where Qt's SQLite driver runs on the system's libsqlite3, the rows are stepped on its handle.
+class RecordQuery
+{
+public:
+    static constexpr int batchSize = 101;
+
+    using Batch = QList<std::shared_ptr<tlv::ProductInfo>>;
+    // Asked before every row: false stops the query without a last batch.
+    using Proceed = std::function<bool()>;
+    // Takes one batch; `last` is true for the last one of a query that read every row. False
+    // stops the query.
+    using Emit = std::function<bool(bool last, const Batch &batch)>;
+
+    struct Outcome
+    {
+        enum Kind { Read, NotExecuted, ReadFailed } kind;
+        QString error; // the driver's text, as Qt's driver words it
+    };
+
+    // A statement that does not execute delivers nothing; rows that end on a read error (a
+    // damaged page) are delivered as far as they were read, without a last batch.
+    static Outcome run(QSqlDatabase &db, const QString &sql, const Proceed &proceed, const Emit &emitBatch);
+};
