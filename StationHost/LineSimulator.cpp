@@ -9,9 +9,9 @@
 #include <cmath>
 
 // Nominal sizes of the TALVORIN profile in mm; limits are inclusive.
-const LineSimulator::Tolerance LineSimulator::kLength { 1200.0, 1198.8, 1201.2 };
-const LineSimulator::Tolerance LineSimulator::kWidth { 35.0, 34.9, 35.1 };
-const LineSimulator::Tolerance LineSimulator::kDiameter { 8.0, 7.95, 8.05 };
+const LineSimulator::Limits LineSimulator::kLength { 1200.0, 1198.8, 1201.2 };
+const LineSimulator::Limits LineSimulator::kWidth { 35.0, 34.9, 35.1 };
+const LineSimulator::Limits LineSimulator::kDiameter { 8.0, 7.95, 8.05 };
 
 namespace {
 // Share of products with a deliberately bad value, so that a run shows a few NG products.
@@ -168,7 +168,7 @@ void LineSimulator::planSizes()
     lengthEntry.items.insert(
         QStringLiteral("01"), measureItem(QStringLiteral("TALVORIN长度"), m_planned.length, kLength));
     lengthEntry.items.insert(QStringLiteral("02"),
-        measureItem(QStringLiteral("灰度均值"), normal(128.0, 6.0), Tolerance { 128.0, 80.0, 200.0 }));
+        measureItem(QStringLiteral("灰度均值"), normal(128.0, 6.0), Limits { 128.0, 80.0, 200.0 }));
     m_plan << lengthStep;
 
     m_planned.width = measured(kWidth, 0.02, kWidthDefect, 0.15, 0.02);
@@ -206,7 +206,7 @@ void LineSimulator::planHole(int hole, bool defective)
     // "A" sorts first: the roundness item is not the hole's diameter item.
     entry.items.insert(QStringLiteral("A"),
         measureItem(
-            prefix + QStringLiteral("圆度"), std::abs(normal(0.004, 0.002)), Tolerance { 0.0, 0.0, 0.02 }));
+            prefix + QStringLiteral("圆度"), std::abs(normal(0.004, 0.002)), Limits { 0.0, 0.0, 0.02 }));
     entry.items.insert(
         QStringLiteral("B"), measureItem(prefix + QStringLiteral("圆径"), diameter, kDiameter));
     m_plan << holeStep;
@@ -249,7 +249,7 @@ bool LineSimulator::chance(double p)
 }
 
 double LineSimulator::measured(
-    const Tolerance &tol, double sigma, double defectChance, double miss, double missSigma)
+    const Limits &tol, double sigma, double defectChance, double miss, double missSigma)
 {
     double value = normal(tol.nominal, sigma);
     if (chance(defectChance))
@@ -257,7 +257,7 @@ double LineSimulator::measured(
     return value;
 }
 
-MeasureItem LineSimulator::measureItem(const QString &name, double value, const Tolerance &tol) const
+MeasureItem LineSimulator::measureItem(const QString &name, double value, const Limits &tol) const
 {
     MeasureItem item;
     item.name = name;

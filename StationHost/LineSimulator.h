@@ -20,7 +20,8 @@ class LineSimulator : public QObject
 {
     Q_OBJECT
 public:
-    struct Tolerance
+    // A characteristic of the simulated product: its nominal value and its limits.
+    struct Limits
     {
         double nominal;
         double low;
@@ -57,17 +58,17 @@ public:
     const ProductSummary &lastProduct() const { return m_last; }
 
     // Judged as the panel judges: both limits inclusive, NaN never within.
-    static bool within(double value, const Tolerance &tol)
+    static bool within(double value, const Limits &limits)
     {
-        return ::Tolerance { tol.low, tol.up }.accepts(value);
+        return Tolerance { limits.low, limits.up }.accepts(value);
     }
 
     static constexpr double kMinRate = 0.01;
     static constexpr double kMaxRate = 1000.0;
 
-    static const Tolerance kLength;
-    static const Tolerance kWidth;
-    static const Tolerance kDiameter;
+    static const Limits kLength;
+    static const Limits kWidth;
+    static const Limits kDiameter;
 
 public slots:
     void start();
@@ -103,8 +104,8 @@ private:
     double normal(double mean, double sigma);
     bool chance(double p);
     // A size scattered around its nominal value; a defective one lies off by about `miss`.
-    double measured(const Tolerance &tol, double sigma, double defectChance, double miss, double missSigma);
-    MeasureItem measureItem(const QString &name, double value, const Tolerance &tol) const;
+    double measured(const Limits &limits, double sigma, double defectChance, double miss, double missSigma);
+    MeasureItem measureItem(const QString &name, double value, const Limits &limits) const;
     ProductProcessData resultRecord(int camera, int kind) const;
     static McuEvent mcuEvent(const QString &text, int productId);
 
