@@ -195,6 +195,8 @@ void Custom_TALVORIN::showNewResults()
         m_resultTable->scrollToBottom();
 }
 
+// By value, as the host's signal carries it.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void Custom_TALVORIN::onMcuEvent(McuEvent mcuevent)
 {
     qDebug() << mcuevent.eventText;

@@ -163,14 +163,8 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::ReportTableClass)
     , m_dragOffset(0, 0)
-    , m_dragging(false)
     , m_dbPath(dbPath)
-    , m_tableModel(nullptr)
-    , m_itemModel(nullptr)
-    , m_pieChart(nullptr)
-    , m_barChart(nullptr)
     , m_findSequence(std::make_shared<FindSequence>())
-    , m_productRepaint(nullptr)
 {
     ui->setupUi(this);
 
@@ -281,6 +275,8 @@ void ReportTable::Slot_BtnFindClicked()
     emit Signal_FindData(tmStart, tmEnd, QString());
 }
 
+// The signature is the worker's signal's, by value as the queued connection delivers it.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void ReportTable::Slot_FindResult(bool bCompleted, QList<std::shared_ptr<tlv::ProductInfo>> vtDatas)
 {
     // Batches of a query that a later find or the closing of the report abandoned.

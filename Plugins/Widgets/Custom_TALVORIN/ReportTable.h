@@ -63,14 +63,14 @@ private:
 
     Ui::ReportTableClass *ui;
     QPoint m_dragOffset;
-    bool m_dragging;
+    bool m_dragging = false;
     QString m_dbPath;
     QThread m_thread;
     QVector<QMetaObject::Connection> m_workerConnections;
-    ReportTableModel *m_tableModel;
-    ReportItemModel *m_itemModel;
-    QtCharts::QChart *m_pieChart;
-    QtCharts::QChart *m_barChart;
+    ReportTableModel *m_tableModel = nullptr;
+    ReportItemModel *m_itemModel = nullptr;
+    QtCharts::QChart *m_pieChart = nullptr;
+    QtCharts::QChart *m_barChart = nullptr;
     std::shared_ptr<FindSequence> m_findSequence;
-    RepaintThrottle *m_productRepaint;
+    RepaintThrottle *m_productRepaint = nullptr;
 };

@@ -51,6 +51,8 @@ bool TLVDatasWork::openConnection()
     return m_db.open();
 }
 
+// By value, as the dialog's queued signal delivers them.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
 {
     const int request = m_sequence ? m_sequence->requestStarted() : 0;

@@ -47,8 +47,8 @@ public:
     // the UTF-8 round trip gives the same text back.
     QString sharedText(int c, TextShare &pool) const
     {
-        const QString value = text(c);
-        for (const QChar ch : value) {
+        QString value = text(c);
+        for (const QChar ch : qAsConst(value)) {
             if (ch.isSurrogate())
                 return value;
         }
