@@ -5,11 +5,11 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config binutils ccache
     qtbase5-dev libqt5sql5-sqlite libqt5charts5-dev
-    libxlsxwriter-dev libsimdjson-dev libsqlite3-dev sqlite3
+    libxlsxwriter-dev libminizip-dev libsimdjson-dev libsqlite3-dev sqlite3
     fonts-wqy-microhei
     python3 python3-openpyxl
     xvfb xauth
-    clang libclang-rt-14-dev clang-format
+    clang libclang-rt-14-dev clang-format clang-tidy
 )
 
 missing=()

@@ -13,6 +13,7 @@ export QT_QPA_PLATFORM=offscreen
 if [ "$full" = "1" ]; then
     "$root/scripts/format.sh" --check
     TLV_PRESET=ci "$root/scripts/build.sh"
+    "$root/scripts/tidy.sh" "$root/build"
 else
     "$root/scripts/build.sh"
 fi
