@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
+#include <unzip.h>
 #include <xlsxwriter.h>
 #include <zlib.h>
 
@@ -13,10 +13,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #ifdef Q_OS_WIN
+#include <iowin32.h>
 #include <windows.h>
 #endif
 
@@ -230,170 +232,77 @@ bool XmlNesting::feed(const char *p, const char *end)
     return m_ok;
 }
 
-template <typename T> T readLe(const char *p)
+struct ZipCloser
 {
-    return qFromLittleEndian<T>(reinterpret_cast<const uchar *>(p));
-}
-
-// Reads a written package back: every part inflated, its CRC-32 and length compared with the
-// zip directory's, and each XML part checked for whole nesting. The directory describes what
-// was read out of the temporary files, cut short or not, so it is the XML that shows a loss.
-class PackageCheck
-{
-public:
-    explicit PackageCheck(const QString &fileName)
-        : m_file(fileName)
-    {
-    }
-    // What is wrong with the package, or an empty text.
-    QString run();
-
-private:
-    struct Part
-    {
-        QByteArray name;
-        quint16 method = 0;
-        quint32 crc = 0;
-        quint64 packed = 0;
-        quint64 size = 0;
-        quint64 offset = 0;
-    };
-    QString readDirectory(QVector<Part> &parts);
-    QString checkPart(const Part &part);
-
-    QFile m_file;
+    void operator()(void *zip) const { unzClose(zip); }
 };
+using Zip = std::unique_ptr<void, ZipCloser>;
 
-QString PackageCheck::run()
+Zip openZip(const QString &fileName)
 {
-    if (!m_file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot read it back: %1").arg(m_file.errorString());
-    QVector<Part> parts;
-    QString error = readDirectory(parts);
-    for (int i = 0; error.isEmpty() && i < parts.size(); ++i)
-        error = checkPart(parts.at(i));
-    return error;
+#ifdef Q_OS_WIN
+    // minizip's own file functions take names in the ANSI code page.
+    zlib_filefunc64_def files;
+    fill_win32_filefunc64W(&files);
+    return Zip(unzOpen2_64(reinterpret_cast<const wchar_t *>(fileName.utf16()), &files));
+#else
+    return Zip(unzOpen64(QFile::encodeName(fileName).constData()));
+#endif
 }
 
-QString PackageCheck::readDirectory(QVector<Part> &parts)
+QString readError(int error)
 {
-    const QString broken = QStringLiteral("its zip directory is damaged");
-    const qint64 fileSize = m_file.size();
-    const qint64 tailSize = qMin<qint64>(fileSize, 22 + 0xFFFF);
-    if (!m_file.seek(fileSize - tailSize))
-        return broken;
-    const QByteArray tail = m_file.read(tailSize);
-    int at = tail.size() - 22;
-    while (at >= 0 && readLe<quint32>(tail.constData() + at) != 0x06054b50)
-        --at;
-    if (at < 0)
-        return broken;
-    const char *eocd = tail.constData() + at;
-    quint64 count = readLe<quint16>(eocd + 10);
-    quint64 dirSize = readLe<quint32>(eocd + 12);
-    quint64 dirOffset = readLe<quint32>(eocd + 16);
-    if (count == 0xFFFF || dirSize == 0xFFFFFFFF || dirOffset == 0xFFFFFFFF) {
-        // Zip64: a locator right before the end record gives the larger record's place.
-        if (at < 20 || readLe<quint32>(eocd - 20) != 0x07064b50
-            || !m_file.seek(qint64(readLe<quint64>(eocd - 12))))
-            return broken;
-        const QByteArray record = m_file.read(56);
-        if (record.size() < 56 || readLe<quint32>(record.constData()) != 0x06064b50)
-            return broken;
-        count = readLe<quint64>(record.constData() + 32);
-        dirSize = readLe<quint64>(record.constData() + 40);
-        dirOffset = readLe<quint64>(record.constData() + 48);
-    }
-    if (dirOffset + dirSize > quint64(fileSize) || !m_file.seek(qint64(dirOffset)))
-        return broken;
-    const QByteArray dir = m_file.read(qint64(dirSize));
-    int pos = 0;
-    for (quint64 i = 0; i < count; ++i) {
-        const char *e = dir.constData() + pos;
-        if (pos + 46 > dir.size() || readLe<quint32>(e) != 0x02014b50)
-            return broken;
-        const int nameLength = readLe<quint16>(e + 28);
-        const int extraLength = readLe<quint16>(e + 30);
-        const int next = pos + 46 + nameLength + extraLength + readLe<quint16>(e + 32);
-        if (next > dir.size())
-            return broken;
-        Part part;
-        part.method = readLe<quint16>(e + 10);
-        part.crc = readLe<quint32>(e + 16);
-        part.packed = readLe<quint32>(e + 20);
-        part.size = readLe<quint32>(e + 24);
-        part.offset = readLe<quint32>(e + 42);
-        part.name = dir.mid(pos + 46, nameLength);
-        // Zip64 sizes and offset, in this order, for those that did not fit.
-        for (const char *x = e + 46 + nameLength, *xEnd = x + extraLength; x + 4 <= xEnd;
-             x += 4 + readLe<quint16>(x + 2)) {
-            if (readLe<quint16>(x) != 1)
-                continue;
-            const char *field = x + 4;
-            for (quint64 *value : { &part.size, &part.packed, &part.offset }) {
-                if (*value == 0xFFFFFFFF && field + 8 <= xEnd) {
-                    *value = readLe<quint64>(field);
-                    field += 8;
-                }
-            }
-        }
-        parts.append(part);
-        pos = next;
-    }
-    return QString();
+    // minizip passes zlib's errors on as they are.
+    if (error >= Z_VERSION_ERROR)
+        return QString::fromUtf8(zError(error));
+    return QStringLiteral("minizip error %1").arg(error);
 }
 
-QString PackageCheck::checkPart(const Part &part)
+// Reads a written package back: every part inflated, its length compared with the zip
+// directory's and its CRC-32 by minizip, and each XML part checked for whole nesting. The
+// directory describes what was read out of the temporary files, cut short or not, so it is the
+// XML that shows a loss. Returns what is wrong with the package, or an empty text.
+QString checkPackage(const QString &fileName)
 {
-    const QString name = QString::fromUtf8(part.name);
-    if (part.method != Z_DEFLATED)
-        return QStringLiteral("its part %1 is stored in a way this check does not read").arg(name);
-    QByteArray local;
-    if (m_file.seek(qint64(part.offset)))
-        local = m_file.read(30);
-    if (local.size() < 30 || readLe<quint32>(local.constData()) != 0x04034b50
-        || !m_file.seek(qint64(part.offset) + 30 + readLe<quint16>(local.constData() + 26)
-            + readLe<quint16>(local.constData() + 28)))
+    const Zip zip = openZip(fileName);
+    if (!zip) {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read it back: %1").arg(file.errorString());
         return QStringLiteral("its zip directory is damaged");
-
-    const bool isXml = part.name.endsWith(".xml") || part.name.endsWith(".rels");
-    XmlNesting xml;
-    z_stream stream = {};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
-        return QStringLiteral("cannot read it back: %1").arg(QString::fromUtf8(zError(Z_MEM_ERROR)));
-    constexpr int chunk = 256 * 1024;
-    QByteArray in(chunk, Qt::Uninitialized);
-    QByteArray out(chunk, Qt::Uninitialized);
-    quint64 left = part.packed;
-    quint64 size = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    int result = Z_OK;
-    while (result == Z_OK) {
-        if (stream.avail_in == 0) {
-            const qint64 n = m_file.read(in.data(), qint64(qMin<quint64>(left, chunk)));
-            if (n <= 0)
-                break;
-            left -= quint64(n);
-            stream.next_in = reinterpret_cast<Bytef *>(in.data());
-            stream.avail_in = uInt(n);
-        }
-        stream.next_out = reinterpret_cast<Bytef *>(out.data());
-        stream.avail_out = chunk;
-        result = inflate(&stream, Z_NO_FLUSH);
-        const uInt produced = chunk - stream.avail_out;
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(out.constData()), produced);
-        size += produced;
-        if (isXml && !xml.feed(out.constData(), out.constData() + produced))
-            break;
     }
-    inflateEnd(&stream);
-    if (result != Z_STREAM_END && result != Z_OK)
-        return QStringLiteral("its part %1 does not inflate: %2")
-            .arg(name, QString::fromUtf8(zError(result)));
-    if (isXml && !xml.isWhole())
-        return QStringLiteral("its part %1 is not whole XML").arg(name);
-    if (result != Z_STREAM_END || crc != part.crc || size != part.size)
-        return QStringLiteral("its part %1 does not read back as written").arg(name);
+    constexpr unsigned chunk = 256 * 1024;
+    QByteArray buffer(int(chunk), Qt::Uninitialized);
+    int at = unzGoToFirstFile(zip.get());
+    for (; at == UNZ_OK; at = unzGoToNextFile(zip.get())) {
+        unz_file_info64 info = {};
+        char rawName[512];
+        if (unzGetCurrentFileInfo64(zip.get(), &info, rawName, sizeof rawName, nullptr, 0, nullptr, 0)
+                != UNZ_OK
+            || unzOpenCurrentFile(zip.get()) != UNZ_OK)
+            return QStringLiteral("its zip directory is damaged");
+        const QByteArray name(rawName, int(qMin<uLong>(info.size_filename, sizeof rawName)));
+        const bool isXml = name.endsWith(".xml") || name.endsWith(".rels");
+        XmlNesting xml;
+        quint64 size = 0;
+        int read = 0;
+        while ((read = unzReadCurrentFile(zip.get(), buffer.data(), chunk)) > 0) {
+            size += quint64(read);
+            if (isXml && !xml.feed(buffer.constData(), buffer.constData() + read))
+                break;
+        }
+        // Reports a CRC-32 that differs from the directory's once the whole part was read.
+        const int closed = unzCloseCurrentFile(zip.get());
+        const QString part = QString::fromUtf8(name);
+        if (read < 0)
+            return QStringLiteral("its part %1 does not inflate: %2").arg(part, readError(read));
+        if (isXml && !xml.isWhole())
+            return QStringLiteral("its part %1 is not whole XML").arg(part);
+        if (closed != UNZ_OK || size != info.uncompressed_size)
+            return QStringLiteral("its part %1 does not read back as written").arg(part);
+    }
+    if (at != UNZ_END_OF_LIST_OF_FILE)
+        return QStringLiteral("its zip directory is damaged");
     return QString();
 }
 
@@ -708,7 +617,7 @@ bool XlsxWorkbook::save(const std::function<bool()> &proceed)
         return false;
     }
     // The parts were assembled in temporary files whose failed writes nothing reported.
-    const QString damage = PackageCheck(m_partName).run();
+    const QString damage = checkPackage(m_partName);
     if (!damage.isEmpty()) {
         QFile::remove(m_partName);
         qCritical().noquote() << QStringLiteral(
