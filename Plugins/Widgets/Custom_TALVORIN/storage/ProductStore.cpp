@@ -50,6 +50,8 @@ const int kStartUpWaitMs = 2000;
 const int kRetryMs = 1000;
 // A flush of waiting products yields to the event loop after this long.
 const int kFlushSliceMs = 100;
+// How long the last store waits for readers (a report, a backup) to let go of the log.
+const int kShutdownFoldMs = 2000;
 
 // Appends `line` and a line end to the file at `path`; on failure the file is cut back to where it
 // was, so every line in it stays whole.
@@ -102,6 +104,9 @@ ProductStore::ProductStore(QObject *parent)
         m_loggedFailure = m_failure;
         qCritical() << pending() << "products still waiting for" << filePath() << m_failure.describe();
     });
+    m_checkpointTimer.setSingleShot(true);
+    m_checkpointTimer.setInterval(defaultCheckpointMs);
+    connect(&m_checkpointTimer, &QTimer::timeout, this, [this] { checkpoint("PASSIVE"); });
 }
 
 ProductStore::~ProductStore()
@@ -113,6 +118,48 @@ ProductStore::~ProductStore()
     }
     for (const StoredRow &row : m_queue)
         giveUp(row, QStringLiteral("never stored: ") + m_failure.describe());
+    // The connection outlives the store (it is the process's), so the log would keep the last
+    // products out of the file until the process ends.
+    if (!m_db.isOpen())
+        return;
+    QElapsedTimer waited;
+    waited.start();
+    while (!checkpoint("TRUNCATE")) {
+        if (waited.elapsed() >= kShutdownFoldMs) {
+            qWarning() << "Write-ahead log of" << filePath()
+                       << "not folded back: a reader still holds it; its products are in"
+                       << filePath() + QLatin1String("-wal") << "until the last connection closes";
+            break;
+        }
+        QThread::msleep(50);
+    }
+}
+
+void ProductStore::foldLogSoon()
+{
+    if (m_sinceCheckpoint >= checkpointProducts)
+        checkpoint("PASSIVE");
+    else if (m_sinceCheckpoint > 0 && !m_checkpointTimer.isActive())
+        m_checkpointTimer.start();
+}
+
+bool ProductStore::checkpoint(const char *mode)
+{
+    m_sinceCheckpoint = 0;
+    m_checkpointTimer.stop();
+    if (!m_db.isOpen())
+        return false;
+    QSqlQuery query(m_db);
+    // One row: blocked (1) or not, frames in the log, frames now in the file; -1 without a log.
+    const bool ran
+        = query.exec(QStringLiteral("PRAGMA wal_checkpoint(%1)").arg(QLatin1String(mode))) && query.next();
+    const bool complete
+        = ran && query.value(0).toInt() == 0 && query.value(1).toInt() == query.value(2).toInt();
+    query.finish();
+    // A reader on an older snapshot keeps the newest frames in the log: once more later.
+    if (!complete)
+        m_checkpointTimer.start();
+    return complete;
 }
 
 void ProductStore::giveUp(const StoredRow &row, const QString &reason) const
@@ -382,11 +429,13 @@ bool ProductStore::flush()
             }
         }
         failedAt -= done;
+        m_sinceCheckpoint += int(done);
         for (; done > 0; --done) {
             const StoredRow &row = m_queue.front();
             qDebug() << "pid:" << row.pid << " barID:" << row.barcode << "Data inserted successfully.";
             m_queue.pop_front();
         }
+        foldLogSoon();
         if (failed && !transient(error)) {
             // Refused for good. The products before it, should the refusal have cost them their
             // transaction, go in on the next round, with the ones after it.

@@ -17,6 +17,8 @@
 // now (locked, full, unreachable) waits in order and is stored as soon as it takes rows again; a
 // product the table refuses for good (a constraint, a trigger) is set aside as one JSON line in
 // the unsaved-products file beside the database, so it neither blocks the others nor is lost.
+// The write-ahead log is folded back into the file now and then, and fully when the store goes,
+// so that a copy of the database file alone holds the products (all of them once it is gone).
 class ProductStore : public QObject
 {
     Q_OBJECT
@@ -25,9 +27,14 @@ public:
     static constexpr const char *connectionName = "tlv";
     // A day of a fast line.
     static constexpr int defaultQueueLimit = 100000;
+    // A copy of the file alone lacks at most the products of the last minute, or of the last
+    // thousand on a fast line.
+    static constexpr int defaultCheckpointMs = 60000;
+    static constexpr int checkpointProducts = 1000;
 
     explicit ProductStore(QObject *parent = nullptr);
-    // Flushes once more and logs every product still unsaved.
+    // Flushes once more, logs every product still unsaved and folds the whole write-ahead log
+    // back into the file.
     ~ProductStore() override;
 
     // Uses the connection "tlv" if the process has it (its file stays), otherwise adds it on
@@ -42,6 +49,8 @@ public:
 
     int pending() const { return int(m_queue.size()); }
     void setQueueLimit(int limit) { m_queueLimit = limit; }
+    // Longest time a stored product stays in the write-ahead log alone.
+    void setCheckpointInterval(int ms) { m_checkpointTimer.setInterval(ms); }
     QSqlDatabase database() const { return m_db; }
     // The file the connection writes to.
     QString filePath() const { return m_db.databaseName(); }
@@ -66,6 +75,11 @@ private:
     void reportForeignColumns();
     bool insert(const StoredRow &row, QSqlError &error);
     static bool transient(const QSqlError &error);
+    // After products were stored: folds the log back once enough of them wait there.
+    void foldLogSoon();
+    // PASSIVE copies what no reader still needs and never waits; TRUNCATE waits for readers
+    // and empties the log. True when the file holds every committed product.
+    bool checkpoint(const char *mode);
     // Appends `row` as one JSON line to the unsaved-products file; `json` is that line.
     bool setAside(const StoredRow &row, const QString &reason, QByteArray &json, QString &why) const;
     // Sets aside a product the store gives up on (never stored by the end, or no room in the
@@ -83,4 +97,6 @@ private:
     Failure m_loggedFailure; // the failure last written to the log
     bool m_newestSetAside = false; // the product store() queued last was refused
     QTimer m_retryTimer;
+    int m_sinceCheckpoint = 0; // products stored since the last checkpoint
+    QTimer m_checkpointTimer;
 };
