@@ -1,15 +1,20 @@
 // Whole-file copies of the product database. A byte copy of TLV.db alone, without its -wal and
 // -shm files, holds what the store has folded back: every product once the store is gone, and
-// the older ones while it runs.
+// the older ones while it runs. DatabaseBackup copies a database another thread keeps filling
+// as one snapshot, and keeps an older copy when it fails.
+#include "DatabaseBackup.h"
 #include "ProductStore.h"
 #include "ProductTable.h"
 
+#include <QAtomicInt>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -45,6 +50,12 @@ QStringList query(const QString &path, const QString &sql)
     return values;
 }
 
+QByteArray bytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Rows of "count min max" ids: a copy of one moment holds ids 1 to n, none missing.
 QStringList ids(const QString &path)
 {
@@ -52,11 +63,54 @@ QStringList ids(const QString &path)
         path, QStringLiteral("select count(*) || ' ' || min(id) || ' ' || max(id) from product_data_new"));
 }
 
-StoredRow product(int pid)
+StoredRow product(int pid, int size = 10)
 {
-    return StoredRow { QStringLiteral("2024-05-06 14:03:27"), pid, QStringLiteral("M,O"), QStringLiteral("s"),
-        QStringLiteral("[]"), QStringLiteral("[]"), 3 };
+    return StoredRow { QStringLiteral("2024-05-06 14:03:27"), pid, QStringLiteral("M,O"),
+        QString(size, QLatin1Char('s')), QStringLiteral("[]"), QStringLiteral("[]"), 3 };
 }
+
+// Stores products one transaction each on a connection of its own until stopped.
+class Writer : public QThread
+{
+public:
+    explicit Writer(const QString &path)
+        : m_path(path)
+    {
+    }
+    QAtomicInt committed;
+    QAtomicInt stop;
+    QString error;
+
+protected:
+    void run() override
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+            db.setDatabaseName(m_path);
+            QSqlQuery insert(db);
+            if (!db.open() || !insert.exec(QStringLiteral("PRAGMA synchronous=OFF"))
+                || !insert.prepare(QLatin1String(ProductTable::insertSql)))
+                error = insert.lastError().text() + db.lastError().text();
+            while (error.isEmpty() && !stop.loadAcquire()) {
+                // A page of its own each, so that a copy takes several steps.
+                const StoredRow row = product(committed.loadAcquire() + 1, 3000);
+                for (const QVariant &value :
+                    { QVariant(row.uptime), QVariant(row.pid), QVariant(row.barcode), QVariant(row.psize),
+                        QVariant(row.diameter), QVariant(row.appearance), QVariant(row.status) })
+                    insert.addBindValue(value);
+                if (!insert.exec())
+                    error = insert.lastError().text();
+                else
+                    committed.fetchAndAddOrdered(1);
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+    }
+
+private:
+    QString m_path;
+};
 
 } // namespace
 
@@ -109,6 +163,78 @@ private slots:
         else
             QCOMPARE(copyAlone(), all);
         QCOMPARE(query(alone, QStringLiteral("pragma integrity_check")), QStringList { "ok" });
+    }
+
+    void backupWhileWriting_data()
+    {
+        QTest::addColumn<QString>("journal");
+        QTest::newRow("write-ahead log") << "wal";
+        QTest::newRow("rollback journal") << "delete";
+    }
+
+    void backupWhileWriting()
+    {
+        QFETCH(QString, journal);
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("TLV.db"));
+        const QString target = dir.filePath(QStringLiteral("saved/TLV-copy.db"));
+        QCOMPARE(query(source, QStringLiteral("PRAGMA journal_mode=") + journal), QStringList { journal });
+        QCOMPARE(query(source, QLatin1String(ProductTable::createSql)), QStringList());
+        Writer writer(source);
+        writer.start();
+        const auto stopWriter = qScopeGuard([&writer] {
+            writer.stop.storeRelease(1);
+            writer.wait();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(writer.committed.loadAcquire() >= 3000 || writer.isFinished(), 60000);
+        // The second copy replaces the first.
+        for (int round = 0; round < 2 && writer.isRunning(); ++round) {
+            const int before = writer.committed.loadAcquire();
+            QString error;
+            QVERIFY2(DatabaseBackup::copy(source, target, &error), qPrintable(error));
+            QVERIFY(!QFileInfo::exists(target + QStringLiteral("-wal")));
+            const QStringList counted = ids(target).value(0).split(QLatin1Char(' '));
+            QCOMPARE(counted.size(), 3);
+            QCOMPARE(counted.at(1), QStringLiteral("1"));
+            QCOMPARE(counted.at(2), counted.at(0));
+            QVERIFY2(counted.at(0).toInt() >= before, qPrintable(counted.join(' ')));
+            QCOMPARE(query(target, QStringLiteral("pragma integrity_check")), QStringList { "ok" });
+        }
+        writer.stop.storeRelease(1);
+        writer.wait();
+        QCOMPARE(writer.error, QString());
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("saved"))).entryList(QDir::Files),
+            QStringList { "TLV-copy.db" });
+    }
+
+    void backupKeepsTarget_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no such file") << "missing.db"
+                                      << "is no database file";
+        QTest::newRow("not a database") << "noise.db"
+                                        << "file is not a database";
+        QTest::newRow("the target itself") << "old.db"
+                                           << "itself";
+    }
+
+    void backupKeepsTarget()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QFile noise(dir.filePath(QStringLiteral("noise.db")));
+        QVERIFY(noise.open(QIODevice::WriteOnly) && noise.write(QByteArray(8192, 'x')) == 8192);
+        noise.close();
+        const QString target = dir.filePath(QStringLiteral("old.db"));
+        QCOMPARE(query(target, QStringLiteral("create table kept (x)")), QStringList());
+        const QByteArray before = bytes(target);
+        QString error;
+        QVERIFY(!DatabaseBackup::copy(dir.filePath(source), target, &error));
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QCOMPARE(bytes(target), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList { "noise.db", "old.db" }));
     }
 };
 
