@@ -1,6 +1,7 @@
 #include "ReportWorkbookWriter.h"
 
 #include "ProductStatus.h"
+#include "ReportWorkbookWriter_p.h"
 #include "XlsxWorkbook.h"
 
 #include <QDebug>
@@ -154,8 +155,13 @@ bool ReportSheet::save(const std::function<bool()> &proceed)
 
 } // namespace
 
-bool ReportWorkbookWriter::write(
-    const QString &fileName, const Products &products, const Progress &progress, int sheetRows)
+bool ReportWorkbookWriter::write(const QString &fileName, const Products &products, const Progress &progress)
+{
+    return writeReportWorkbook(fileName, products, progress, XlsxWorkbook::MaxRows);
+}
+
+bool writeReportWorkbook(const QString &fileName, const ReportWorkbookWriter::Products &products,
+    const ReportWorkbookWriter::Progress &progress, int sheetRows)
 {
     // Row 1 and its merge must reach the sheet before the product rows.
     int widest = 0;
@@ -172,10 +178,10 @@ bool ReportWorkbookWriter::write(
     for (const auto &product : products) {
         if (product)
             sheet.writeProduct(*product);
-        if (progress && ++done % ProgressInterval == 0 && !progress(done))
+        if (progress && ++done % ReportWorkbookWriter::ProgressInterval == 0 && !progress(done))
             return false;
     }
-    if (progress && done % ProgressInterval != 0 && !progress(done))
+    if (progress && done % ReportWorkbookWriter::ProgressInterval != 0 && !progress(done))
         return false;
     // Asked again once the file is written, before it replaces an earlier one.
     return sheet.save([&] { return !progress || progress(done); });

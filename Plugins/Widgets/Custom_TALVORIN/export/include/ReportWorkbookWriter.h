@@ -1,7 +1,6 @@
 #pragma once
 
 #include "ProductInfo.h"
-#include "XlsxWorkbook.h"
 
 #include <QString>
 #include <QVector>
@@ -25,8 +24,6 @@ public:
     // Null products are skipped without using a row. progress, when given, is called after every
     // ProgressInterval products and after the last, before the file is saved, and once more just
     // before the saved file replaces an earlier one. Returns whether the file was saved; a
-    // stopped export saves nothing and leaves an earlier file as it was. sheetRows, the rows of a
-    // sheet with its header row, is lowered by tests only.
-    static bool write(const QString &fileName, const Products &products, const Progress &progress = {},
-        int sheetRows = XlsxWorkbook::MaxRows);
+    // stopped export saves nothing and leaves an earlier file as it was.
+    static bool write(const QString &fileName, const Products &products, const Progress &progress = {});
 };
