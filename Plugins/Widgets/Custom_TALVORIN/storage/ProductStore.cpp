@@ -119,8 +119,9 @@ ProductStore::~ProductStore()
     for (const StoredRow &row : m_queue)
         giveUp(row, QStringLiteral("never stored: ") + m_failure.describe());
     // The connection outlives the store (it is the process's), so the log would keep the last
-    // products out of the file until the process ends.
-    if (!m_db.isOpen())
+    // products out of the file until the process ends. A store that never opened leaves the
+    // connection alone: a plugin's prototype is destroyed after Qt's SQL module has gone.
+    if (!m_attached || !m_db.isOpen())
         return;
     QElapsedTimer waited;
     waited.start();
@@ -182,6 +183,7 @@ void ProductStore::giveUp(const StoredRow &row, const QString &reason) const
 bool ProductStore::open(const QString &path)
 {
     const QString name = QLatin1String(connectionName);
+    m_attached = true;
     if (QSqlDatabase::connectionNames().contains(name)) {
         m_db = QSqlDatabase::database(name);
     } else {

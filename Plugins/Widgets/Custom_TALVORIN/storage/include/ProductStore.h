@@ -97,6 +97,7 @@ private:
     Failure m_loggedFailure; // the failure last written to the log
     bool m_newestSetAside = false; // the product store() queued last was refused
     QTimer m_retryTimer;
+    bool m_attached = false; // open() has set m_db
     int m_sinceCheckpoint = 0; // products stored since the last checkpoint
     QTimer m_checkpointTimer;
 };
