@@ -73,6 +73,11 @@ void HostOptions::defineOptions(QCommandLineParser &parser)
             QStringLiteral("FILE") },
         { QStringLiteral("screenshot-report"),
             QStringLiteral("Save an image of the report with a product clicked."), QStringLiteral("FILE") },
+        { QStringLiteral("no-history"),
+            QStringLiteral("Leave the panel's year-scale history off (no \"History\" in its settings).") },
+        { QStringLiteral("backup"),
+            QStringLiteral("After the run, write a consistent copy of the database to FILE."),
+            QStringLiteral("FILE") },
         { QStringLiteral("headless"),
             QStringLiteral("Run offscreen for a fixed number of products and print a summary.") },
     });
@@ -99,6 +104,7 @@ bool HostOptions::parse(const QStringList &arguments, QString *error)
     }
     headless = parser.isSet(QStringLiteral("headless"));
     openReport = parser.isSet(QStringLiteral("open-report"));
+    history = !parser.isSet(QStringLiteral("no-history"));
     return readNumbers(parser, error) && readPaths(parser, error);
 }
 
@@ -156,7 +162,8 @@ bool HostOptions::readNumbers(const QCommandLineParser &parser, QString *error)
 
 bool HostOptions::readPaths(const QCommandLineParser &parser, QString *error)
 {
-    for (const char *name : { "data", "settings", "plugin", "screenshot-panel", "screenshot-report" }) {
+    for (const char *name :
+        { "data", "settings", "plugin", "screenshot-panel", "screenshot-report", "backup" }) {
         const QString option = QString::fromLatin1(name);
         if (parser.isSet(option) && parser.value(option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a path").arg(option);
@@ -175,6 +182,13 @@ bool HostOptions::readPaths(const QCommandLineParser &parser, QString *error)
     if (QFileInfo(settingsFile).isDir()) {
         *error = QStringLiteral("--settings: %1 is a folder").arg(QDir::toNativeSeparators(settingsFile));
         return false;
+    }
+    if (parser.isSet(QStringLiteral("backup"))) {
+        backupFile = current.absoluteFilePath(parser.value(QStringLiteral("backup")));
+        if (QFileInfo(backupFile).isDir()) {
+            *error = QStringLiteral("--backup: %1 is a folder").arg(QDir::toNativeSeparators(backupFile));
+            return false;
+        }
     }
     if (parser.isSet(QStringLiteral("plugin")))
         pluginPath = current.absoluteFilePath(parser.value(QStringLiteral("plugin")));

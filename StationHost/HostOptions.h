@@ -21,6 +21,8 @@ public:
     bool fixedSeed = false; // reproducible runs (screenshots)
     quint32 seed = 0;
     bool openReport = false;
+    bool history = true; // the panel's year-scale history: "History": "1" in its settings
+    QString backupFile; // absolute; a copy of the database after the run, empty = none
     QString panelShot;
     QString reportShot;
     bool headless = false;

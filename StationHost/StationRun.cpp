@@ -1,5 +1,6 @@
 #include "StationRun.h"
 
+#include "DatabaseBackup.h"
 #include "DatabaseCheck.h"
 #include "HostAutomation.h"
 #include "HostSettings.h"
@@ -24,6 +25,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -32,6 +34,7 @@ namespace {
 
 constexpr int kHoles = 20;
 constexpr int kCameraPositions = 24;
+constexpr qint64 kGB = qint64(1) << 30;
 
 QString pluginFileName()
 {
@@ -105,6 +108,27 @@ qlonglong countRows(const QString &dbPath, QString *error = nullptr)
     return queryNumber(dbPath, QStringLiteral("SELECT COUNT(*) FROM product_data_new"), error);
 }
 
+QString gigabytes(qint64 bytes)
+{
+    return QStringLiteral("%1 GB").arg(double(bytes) / double(kGB), 0, 'f', 1);
+}
+
+// The free space of the volume that holds `folder`, marked LOW below the larger of 1 GB and
+// 5 % of the volume.
+QString diskSpace(const QString &folder)
+{
+    const QStorageInfo volume(folder);
+    if (!volume.isValid() || !volume.isReady())
+        return QStringLiteral("unknown (%1)").arg(QDir::toNativeSeparators(folder));
+    const qint64 total = volume.bytesTotal();
+    const qint64 free = volume.bytesAvailable();
+    const qint64 threshold = qMax(kGB, total / 20);
+    QString text = QStringLiteral("%1 free of %2").arg(gigabytes(free), gigabytes(total));
+    if (free < threshold)
+        text += QStringLiteral(" LOW, below %1").arg(gigabytes(threshold));
+    return text;
+}
+
 bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed)
 {
 #ifdef TLV_HAVE_DATAGEN
@@ -161,7 +185,9 @@ int StationRun::exec()
     // The panel goes first, so that whatever it still holds is stored before the rows are read.
     delete m_panel;
     m_panel = nullptr;
-    const int status = checkRows();
+    int status = checkRows();
+    if (!m_options.backupFile.isEmpty() && !backUp())
+        status = 1;
     return rc == 0 ? status : rc;
 }
 
@@ -215,7 +241,17 @@ bool StationRun::buildLine()
     }
     m_settings = std::make_unique<HostSettings>(m_options.settingsFile);
     m_settings->load();
-    m_panel->deserialize(m_settings->root());
+    // The panel keeps a year of products searchable unless the user turns that off.
+    const QString panelKey = QStringLiteral("Custom_TALVORIN");
+    QJsonObject &root = m_settings->root();
+    QJsonObject own = root.value(panelKey).toObject();
+    if (m_options.history)
+        own.insert(QStringLiteral("History"), QStringLiteral("1"));
+    else
+        own.remove(QStringLiteral("History"));
+    if (m_options.history || root.contains(panelKey))
+        root.insert(panelKey, own);
+    m_panel->deserialize(root);
 
     m_simulator = std::make_unique<LineSimulator>(m_host.get());
     m_simulator->setHoles(kHoles);
@@ -329,6 +365,22 @@ void StationRun::printSummary(qlonglong rows, qlonglong stored, const QString &u
           << "rows: " << rowsText << "\n"
           << "rows added: " << addedText << "\n"
           << "stored: " << storedText << "\n"
-          << "settings: " << QDir::toNativeSeparators(m_settings->filePath()) << "\n";
+          << "settings: " << QDir::toNativeSeparators(m_settings->filePath()) << "\n"
+          << "disk: " << diskSpace(QFileInfo(m_dbPath).absolutePath()) << "\n";
     m_out.flush();
+}
+
+bool StationRun::backUp()
+{
+    const QString target = QDir::toNativeSeparators(m_options.backupFile);
+    QString error;
+    const bool copied = DatabaseBackup::copy(m_dbPath, m_options.backupFile, &error);
+    if (copied)
+        m_out << "backup: " << target << "\n";
+    else
+        m_out << "backup failed: " << error << "\n";
+    m_out.flush();
+    if (!copied)
+        qCritical().noquote() << "no copy of the database in" << target << "-" << error;
+    return copied;
 }

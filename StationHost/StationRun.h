@@ -24,9 +24,9 @@ public:
     explicit StationRun(const HostOptions &options);
     ~StationRun();
 
-    // Runs the application's event loop. Exit status: 0; 1 on a failure or when products were
-    // not stored (or the rows cannot be read); 2 when the plugin the user named does not load or
-    // the database file is not one the panel can use.
+    // Runs the application's event loop. Exit status: 0; 1 on a failure, when products were
+    // not stored (or the rows cannot be read) or when the copy of --backup failed; 2 when the
+    // plugin the user named does not load or the database file is not one the panel can use.
     int exec();
 
 private:
@@ -37,6 +37,8 @@ private:
     void saveSettings();
     void finishWhenDone();
     int checkRows();
+    // Copies the database to --backup's file and says where it went, or why it did not.
+    bool backUp();
     // A negative number is one that could not be read, for the reason `unreadable`.
     void printSummary(qlonglong rows, qlonglong stored, const QString &unreadable);
 

@@ -17,6 +17,8 @@ private slots:
     void rejectsBadOptions_data();
     void rejectsBadOptions();
     void runsAndKeepsSettings();
+    void backsUp_data();
+    void backsUp();
     void refusesUnusableDatabase_data();
     void refusesUnusableDatabase();
     void reportsUnreadableRows();
@@ -104,16 +106,23 @@ void tst_stationhost::runsAndKeepsSettings()
     QString out;
     QCOMPARE(runHost(args, &out), 0);
     QVERIFY2(out.contains("\nstored: 4 of 4 products\n") && out.contains("\nrows: 4\n"), qPrintable(out));
+    QVERIFY2(
+        out.contains(QRegularExpression("\ndisk: \\d+\\.\\d GB free of \\d+\\.\\d GB( LOW, below .*)?\n")),
+        qPrintable(out));
     QCOMPARE(read(settings + ".bak"), QByteArray("{\"Custom_TALVORIN\": {"));
     QJsonObject root = QJsonDocument::fromJson(read(settings)).object();
     QVERIFY(root.value("Custom_TALVORIN").toObject().contains("hckd"));
+    QCOMPARE(root.value("Custom_TALVORIN").toObject().value("History"), QJsonValue("1"));
 
-    // The operator's entries and another plugin's member survive a run and reach the rows.
+    // The operator's entries and another plugin's member survive a run and reach the rows;
+    // --no-history takes the history switch out of the panel's settings.
     const QJsonObject panel { { "hckd", "12" }, { "MaterialBarcode", "M-318" }, { "OrderBarcode", "WO-7" } };
-    root.insert("Custom_TALVORIN", panel);
+    QJsonObject withHistory = panel;
+    withHistory.insert("History", "1");
+    root.insert("Custom_TALVORIN", withHistory);
     root.insert("VantrelPanel", QJsonObject { { "keep", true } });
     write(QJsonDocument(root).toJson());
-    QCOMPARE(runHost(args), 0);
+    QCOMPARE(runHost(args + QStringList { "--no-history" }), 0);
     root = QJsonDocument::fromJson(read(settings)).object();
     QCOMPARE(root.value("Custom_TALVORIN").toObject(), panel);
     QVERIFY(root.value("VantrelPanel").toObject().value("keep").toBool());
@@ -123,6 +132,38 @@ void tst_stationhost::runsAndKeepsSettings()
     exec(db, "CREATE TRIGGER refuse BEFORE INSERT ON product_data_new BEGIN SELECT RAISE(ABORT, 'no'); END");
     QCOMPARE(runHost(args, &out), 1);
     QVERIFY2(out.contains("\nstored: 0 of 4 products\n") && out.contains("LOST: 4 of 4"), qPrintable(out));
+}
+
+void tst_stationhost::backsUp_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("status");
+    QTest::newRow("copy") << "saved/TLV-copy.db" << 0;
+    QTest::newRow("a file where its folder should be") << "blocked/TLV-copy.db" << 1;
+}
+
+// The copy is taken after the summary has counted the rows, and holds every one of them.
+void tst_stationhost::backsUp()
+{
+    QFETCH(QString, target);
+    QFETCH(int, status);
+    QTemporaryDir tmp;
+    QFile blocker(tmp.filePath("blocked"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString copy = tmp.filePath(target);
+    QString out;
+    QCOMPARE(
+        runHost({ "--data", tmp.filePath("d"), "--products", "5", "--rate", "0", "--backup", copy }, &out),
+        status);
+    QVERIFY2(out.contains("\nrows: 5\n"), qPrintable(out));
+    if (status == 0) {
+        QVERIFY2(out.contains("\nbackup: " + QDir::toNativeSeparators(copy) + "\n"), qPrintable(out));
+        QCOMPARE(exec(copy, "SELECT COUNT(*) FROM product_data_new"), QString("5"));
+    } else {
+        QVERIFY2(out.contains("\nbackup failed: "), qPrintable(out));
+        QVERIFY(!QFileInfo::exists(copy));
+    }
 }
 
 void tst_stationhost::refusesUnusableDatabase_data()
