@@ -11,10 +11,10 @@
 //                                              memory per product and the longest GUI stall; the
 //                                              products should end before today (tlvgen --end)
 
-#include "FileReveal.h"
+#include "FileReveal_p.h"
 #include "ProductInfo.h"
 #include "ReportWorkbookWriter.h"
-#include "SaveFilePrompt.h"
+#include "SaveFilePrompt_p.h"
 #ifdef TLV_BENCH_DIALOG
 #include "ProductDataGenerator.h"
 #include "ReportTable.h"

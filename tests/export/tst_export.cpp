@@ -2,14 +2,14 @@
 
 #include "CurrentProductWorkbookWriter.h"
 #include "Custom_TALVORIN.h"
-#include "FileReveal.h"
+#include "FileReveal_p.h"
 #include "HoleEntry.h"
 #include "MessageGuard.h"
 #include "ProductInfo.h"
 #include "ReportExport.h"
 #include "ReportWorkbookWriter.h"
 #include "ReportWorkbookWriter_p.h"
-#include "SaveFilePrompt.h"
+#include "SaveFilePrompt_p.h"
 #include "TestHost.h"
 
 #include <QApplication>

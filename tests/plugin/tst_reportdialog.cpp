@@ -1,12 +1,12 @@
 // The report dialog over real SQLite files: its query flow, detail view, charts, export list
 // and what a closed or deleted report keeps.
 
-#include "FileReveal.h"
+#include "FileReveal_p.h"
 #include "ProductStore.h"
 #include "ProductTable.h"
 #include "ReportTable.h"
 #include "ReportTableModel.h"
-#include "SaveFilePrompt.h"
+#include "SaveFilePrompt_p.h"
 
 #include <QDateTimeEdit>
 #include <QGraphicsScene>

@@ -1,4 +1,4 @@
-#include "FileReveal.h"
+#include "FileReveal_p.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -26,17 +26,17 @@ bool hasDisplay()
 }
 #endif
 
-} // namespace
-
-FileReveal::Launcher &FileReveal::launcher()
+FileReveal::Launcher &current()
 {
-    static Launcher instance;
+    static FileReveal::Launcher instance;
     return instance;
 }
 
+} // namespace
+
 void FileReveal::setLauncher(Launcher launcher)
 {
-    FileReveal::launcher() = std::move(launcher);
+    current() = std::move(launcher);
 }
 
 QString FileReveal::explorerCommandLine(const QString &fileName)
@@ -56,8 +56,8 @@ void FileReveal::reveal(const QString &fileName)
     const QStringList arguments { QFileInfo(fileName).absolutePath() };
     const QString nativeArguments;
 #endif
-    if (launcher()) {
-        launcher()(program, arguments, nativeArguments);
+    if (current()) {
+        current()(program, arguments, nativeArguments);
         return;
     }
 #ifdef Q_OS_WIN

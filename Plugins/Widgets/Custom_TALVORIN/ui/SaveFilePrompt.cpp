@@ -1,12 +1,16 @@
-#include "SaveFilePrompt.h"
+#include "SaveFilePrompt_p.h"
 
 #include <QFileDialog>
 
-SaveFilePrompt::Override &SaveFilePrompt::current()
+namespace {
+
+SaveFilePrompt::Override &current()
 {
-    static Override instance;
+    static SaveFilePrompt::Override instance;
     return instance;
 }
+
+} // namespace
 
 void SaveFilePrompt::setOverride(Override override)
 {
