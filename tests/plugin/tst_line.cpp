@@ -72,16 +72,12 @@ private slots:
         MessageGuard::install();
     }
 
-    void init()
-    {
-        MessageGuard::reset();
-        f.open();
-    }
+    void init() { f.open(); }
 
     void cleanup()
     {
         f.close();
-        QCOMPARE(MessageGuard::unexpected(), QStringList());
+        QCOMPARE(MessageGuard::takeUnexpected(), QString());
     }
 
     void productJudging_data()

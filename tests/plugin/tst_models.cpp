@@ -1,5 +1,6 @@
 // The two report models under QAbstractItemModelTester, attached before the models change.
 
+#include "MessageGuard.h"
 #include "ReportItemModel.h"
 #include "ReportTableModel.h"
 
@@ -50,6 +51,9 @@ class TestModels : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { MessageGuard::install(); }
+    void cleanup() { QCOMPARE(MessageGuard::takeUnexpected(), QString()); }
+
     void productRows_data()
     {
         QTest::addColumn<int>("status");

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "MessageGuard.h"
 #include "TestHost.h"
 
 class PluginTest : public QObject
@@ -19,6 +20,9 @@ class PluginTest : public QObject
     }
 
 private slots:
+    void initTestCase() { MessageGuard::install(); }
+    void cleanup() { QCOMPARE(MessageGuard::takeUnexpected(), QString()); }
+
     void hostContract()
     {
         // The metadata block the host reads before it loads anything.

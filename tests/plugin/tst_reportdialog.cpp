@@ -2,6 +2,7 @@
 // and what a closed or deleted report keeps.
 
 #include "FileReveal_p.h"
+#include "MessageGuard.h"
 #include "ProductStore.h"
 #include "ProductTable.h"
 #include "ReportTable.h"
@@ -140,11 +141,21 @@ class TestReportDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale::c());
+        MessageGuard::install();
+    }
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
         m_path = m_dir->filePath(QStringLiteral("TLV.db"));
+    }
+    void cleanup()
+    {
+        SaveFilePrompt::setOverride({});
+        FileReveal::setLauncher({});
+        QCOMPARE(MessageGuard::takeUnexpected(), QString());
     }
 
     void firstQueryFindsToday()
@@ -335,7 +346,7 @@ private slots:
         QVERIFY(file.seek(file.size() / 4096 / 2 * 4096));
         QVERIFY(file.write(QByteArray(4096, '\xff')) == 4096);
         file.close();
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^product_data_new 数据库语句执行失败!"));
+        MessageGuard::ignore(QtCriticalMsg, QRegularExpression("^product_data_new 数据库语句执行失败!"));
         ReportTable dialog(m_path);
         auto *label = child<QLabel>(&dialog, "lbTotal");
         QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(QStringLiteral("不完整")), 20000);
@@ -378,8 +389,6 @@ private slots:
             view->selectionModel()->select(
                 view->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         child<QPushButton>(&dialog, "btnExport")->click();
-        SaveFilePrompt::setOverride({});
-        FileReveal::setLauncher({});
 
         QCOMPARE(prompts, rows ? QStringList({ "Save File", "xlsx (*.xlsx)" }) : QStringList());
         QCOMPARE(reveals, exported.isEmpty() ? 0 : 1);

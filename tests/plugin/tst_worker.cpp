@@ -1,6 +1,7 @@
 // TLVDatasWork on a real QThread against real SQLite files.
 
 #include "FindSequence.h"
+#include "MessageGuard.h"
 #include "ProductStore.h"
 #include "ProductTable.h"
 #include "ReadBatch.h"
@@ -8,7 +9,6 @@
 #include "TLVDatasWork.h"
 
 #include <QFile>
-#include <QMutex>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -25,21 +25,6 @@
 using Batch = QList<std::shared_ptr<tlv::ProductInfo>>;
 
 namespace {
-
-QMutex g_mutex;
-QStringList g_warnings;
-QtMessageHandler g_previous = nullptr;
-
-// No warning is expected (e.g. about a connection used outside its thread); everything still
-// reaches QtTest's handler so that ignoreMessage works.
-void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg) {
-        QMutexLocker lock(&g_mutex);
-        g_warnings << message;
-    }
-    g_previous(type, context, message);
-}
 
 struct Row
 {
@@ -95,7 +80,7 @@ private slots:
     void initTestCase()
     {
         QLocale::setDefault(QLocale::c());
-        g_previous = qInstallMessageHandler(recordWarnings);
+        MessageGuard::install();
     }
     void init()
     {
@@ -107,11 +92,11 @@ private slots:
     void cleanup()
     {
         stopWorker();
+        // No warning either (e.g. about a connection used outside its thread).
+        const QString unexpected = MessageGuard::takeUnexpected();
         // The worker's connection was added and removed on its own thread.
         QCOMPARE(QSqlDatabase::connectionNames(), m_namesBefore);
-        QMutexLocker lock(&g_mutex);
-        QVERIFY2(g_warnings.isEmpty(), qPrintable(g_warnings.join(QLatin1Char('\n'))));
-        g_warnings.clear();
+        QCOMPARE(unexpected, QString());
     }
 
     void batches_data()
@@ -230,7 +215,7 @@ private slots:
         if (table)
             QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 2)));
         startWorker();
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(message));
+        MessageGuard::ignore(QtCriticalMsg, QRegularExpression(message));
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"), key);
         QCOMPARE(int(m_received.size()), 0);
         if (table) { // the connection was closed again: the next query works
@@ -338,7 +323,7 @@ private slots:
         auto sequence = std::make_shared<FindSequence>();
         startWorker(sequence);
         sequence->requestSent();
-        QTest::ignoreMessage(
+        MessageGuard::ignore(
             QtCriticalMsg, QRegularExpression("^product_data_new 数据库语句执行失败! .*malformed"));
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
         int rows = 0;

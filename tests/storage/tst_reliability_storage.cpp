@@ -2,6 +2,7 @@
 // a file that may not be written, the folder or the file gone, a reopened shared connection.
 // No product may be lost: what cannot be stored waits and lands in order, read back from the file;
 // what the table refuses for good is set aside as a JSON line and holds up no other product.
+#include "MessageGuard.h"
 #include "ProductStore.h"
 #include "ProductTable.h"
 
@@ -19,16 +20,6 @@
 #include <memory>
 
 namespace {
-
-QStringList messages;
-QtMessageHandler previous = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtDebugMsg)
-        messages << message;
-    previous(type, context, message);
-}
 
 StoredRow product(int pid)
 {
@@ -75,17 +66,18 @@ class ReliabilityStorageTest : public QObject
             values << query.value(0).toString();
         return values;
     }
+    // What the store logged in this test function, debug lines aside.
+    static QStringList logged() { return MessageGuard::messages(); }
     QStringList stored() const
     {
         return run(QStringLiteral("select pid || ' ' || uptime from product_data_new order by id"));
     }
 
 private slots:
-    void initTestCase() { previous = qInstallMessageHandler(collect); }
+    void initTestCase() { MessageGuard::install(); }
 
     void init()
     {
-        messages.clear();
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("DectDB")));
     }
@@ -95,6 +87,7 @@ private slots:
         m_store.reset();
         for (const char *name : { "tlv", "reader", "other" })
             QSqlDatabase::removeDatabase(QLatin1String(name));
+        QCOMPARE(MessageGuard::takeUnexpected(), QString());
     }
 
     void faults_data()
@@ -121,6 +114,9 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(QStringList, sql);
         QFETCH(bool, viaTimer);
+        // Products 2 and 3 wait, each logged.
+        MessageGuard::expect(QRegularExpression(QStringLiteral(
+            "^pid: [23] .*waiting to be stored: [12]$|^FilterGroup DB Open failed\\. pid: [23] ")));
         m_store = std::make_unique<ProductStore>();
         QVERIFY(m_store->open(file()));
         QVERIFY(m_store->store(product(1)));
@@ -146,7 +142,8 @@ private slots:
         if (waits) {
             QCOMPARE(m_store->pending(), 2);
             // Each failure names the product, the file and the driver's reason.
-            QVERIFY(!messages.filter(file())
+            QVERIFY(!logged()
+                         .filter(file())
                          .filter(QStringLiteral("pid: 2 "))
                          .filter(QRegularExpression(QStringLiteral("locked|full|readonly|unable to open")))
                          .isEmpty());
@@ -190,6 +187,8 @@ private slots:
         QFETCH(QStringList, schema);
         QFETCH(QString, reason);
         QFETCH(bool, unwritable);
+        MessageGuard::expect(QRegularExpression(QStringLiteral(
+            "^pid: [25] .*refused by .*set aside in|^pid: [456] .*locked.*waiting to be stored")));
         for (const QString &sql : schema)
             QCOMPARE(run(sql, QStringLiteral("other")), QStringList());
         const QString unsaved = m_dir->filePath(QStringLiteral("DectDB/TLV.unsaved.jsonl"));
@@ -211,7 +210,7 @@ private slots:
         QCOMPARE(stored(), (before + QStringList { row(1), row(3), row(4), row(6), row(7) }));
 
         // Each line names its own product and its own reason: the refusal, or the lock it waits for.
-        const QStringList refusals = messages.filter(reason);
+        const QStringList refusals = logged().filter(reason);
         QCOMPARE(refusals.size(), 2);
         for (int i : { 0, 1 }) {
             QVERIFY2(refusals.at(i).startsWith(QStringLiteral("pid: %1 ").arg(i ? 5 : 2)),
@@ -222,7 +221,7 @@ private slots:
             QVERIFY(!unwritable || refusals.at(i).contains(QStringLiteral("\"pid\":%1,").arg(i ? 5 : 2)));
         }
         QCOMPARE(
-            messages.filter(QRegularExpression(QStringLiteral("^pid: [456] .*locked.*waiting"))).size(), 3);
+            logged().filter(QRegularExpression(QStringLiteral("^pid: [456] .*locked.*waiting"))).size(), 3);
 
         QFile lines(unsaved);
         QCOMPARE(lines.open(QIODevice::ReadOnly), !unwritable);
@@ -253,6 +252,8 @@ private slots:
     void shutdown()
     {
         QFETCH(bool, healed);
+        MessageGuard::expect(QRegularExpression(QStringLiteral(
+            "^pid: [56] .*(waiting to be stored|never stored)|^pid: 7 .*queue of unsaved products full")));
         m_store = std::make_unique<ProductStore>();
         QVERIFY(m_store->open(file()));
         run(QStringLiteral("PRAGMA query_only=1"), QStringLiteral("tlv"));
@@ -260,14 +261,16 @@ private slots:
         QVERIFY(!m_store->store(product(6)));
         m_store->setQueueLimit(2);
         QVERIFY(!m_store->store(product(7)));
-        QVERIFY(messages.last().contains(QStringLiteral("pid: 7 ")));
-        QVERIFY(messages.last().contains(QStringLiteral("full")));
+        QVERIFY(logged().last().contains(QStringLiteral("pid: 7 ")));
+        QVERIFY(logged().last().contains(QStringLiteral("full")));
         if (healed)
             run(QStringLiteral("PRAGMA query_only=0"), QStringLiteral("tlv"));
-        messages.clear();
+        const int before = logged().size();
         m_store.reset();
         QCOMPARE(stored(), healed ? (QStringList { row(5), row(6) }) : QStringList());
-        QCOMPARE(messages.filter(QRegularExpression(QStringLiteral("^pid: [56] .*never stored.*set aside")))
+        QCOMPARE(logged()
+                     .mid(before)
+                     .filter(QRegularExpression(QStringLiteral("^pid: [56] .*never stored.*set aside")))
                      .size(),
             healed ? 0 : 2);
         // What the store gave up on is kept for an integrator: the dropped product and, when the
@@ -283,6 +286,8 @@ private slots:
 
     void lockedAtStartUp()
     {
+        MessageGuard::expect(QRegularExpression(QStringLiteral(
+            "^Cannot read the table list of .*locked|^pid: 2 .*locked.*waiting to be stored")));
         run(QLatin1String(ProductTable::createSql), QStringLiteral("other"));
         run(QStringLiteral("insert into product_data_new (pid, uptime) values (1, '%1')")
                 .arg(product(1).uptime),
@@ -295,20 +300,22 @@ private slots:
         run(QStringLiteral("COMMIT"), QStringLiteral("other"));
         QVERIFY(m_store->store(product(3)));
         QCOMPARE(stored(), (QStringList { row(1), row(2), row(3) }));
-        QVERIFY(messages.filter(QStringLiteral("Create product_data_new table")).isEmpty());
+        QVERIFY(logged().filter(QStringLiteral("Create product_data_new table")).isEmpty());
         QCOMPARE(run(QStringLiteral("PRAGMA journal_mode")), QStringList { "wal" });
     }
 
     void foreignSchema()
     {
+        MessageGuard::expect(QRegularExpression(QStringLiteral(
+            "is not the table the panel writes: missing columns|^pid: [12] .*no column named")));
         run(QStringLiteral("create table product_data_new (id integer primary key, uptime text, pid integer, "
                            "line text not null)"));
         m_store = std::make_unique<ProductStore>();
         QVERIFY(m_store->open(file()));
         // Reported once, naming what is missing and what the panel cannot fill.
-        QCOMPARE(messages.filter(QStringLiteral("missing columns")).size(), 1);
+        QCOMPARE(logged().filter(QStringLiteral("missing columns")).size(), 1);
         QVERIFY(
-            messages
+            logged()
                 .filter(QRegularExpression(QStringLiteral(
                     R"(missing columns \("barcode", "psize", "diameter", "appearance", "status"\).*\("line"\))")))
                 .size()
@@ -316,9 +323,9 @@ private slots:
         // Every product is refused: set aside, none waits.
         for (int pid : { 1, 2 }) {
             QVERIFY(!m_store->store(product(pid)));
-            QVERIFY(messages.last().startsWith(QStringLiteral("pid: %1 ").arg(pid)));
-            QVERIFY(messages.last().contains(QStringLiteral("no column named")));
-            QVERIFY(messages.last().contains(QStringLiteral("TLV.unsaved.jsonl")));
+            QVERIFY(logged().last().startsWith(QStringLiteral("pid: %1 ").arg(pid)));
+            QVERIFY(logged().last().contains(QStringLiteral("no column named")));
+            QVERIFY(logged().last().contains(QStringLiteral("TLV.unsaved.jsonl")));
         }
         QCOMPARE(m_store->pending(), 0);
     }

@@ -1,3 +1,4 @@
+#include "MessageGuard.h"
 #include "QFrameHelper.h"
 
 #include <QMouseEvent>
@@ -9,6 +10,8 @@ class TestFrameHelper : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { MessageGuard::install(); }
+    void cleanup() { QCOMPARE(MessageGuard::takeUnexpected(), QString()); }
     void dragsByTopBandOnly_data();
     void dragsByTopBandOnly();
 };
