@@ -6,15 +6,16 @@
 #include "HoleEntry.h"
 #include "MessageGuard.h"
 #include "ProductInfo.h"
+#include "ReadXlsx.h"
 #include "ReportExport.h"
 #include "ReportWorkbookWriter.h"
 #include "ReportWorkbookWriter_p.h"
 #include "SaveFilePrompt_p.h"
 #include "TestHost.h"
+#include "Widgets.h"
 
 #include <QApplication>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
@@ -57,16 +58,6 @@ ProductPtr product(int pid, const QString &barcode, int status, const QStringLis
         p->vtHoles.append(hole);
     }
     return p;
-}
-
-QJsonObject readBook(const QString &path)
-{
-    QProcess python;
-    python.start(
-        QStringLiteral("/usr/bin/python3"), { QStringLiteral(TLV_TESTS_DIR "/support/read_xlsx.py"), path });
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        qWarning().noquote() << "openpyxl cannot read" << path << python.readAllStandardError();
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
 }
 
 // A cell as "value|type|style"; "-" when the sheet has no such cell.
@@ -451,10 +442,9 @@ private slots:
         });
         int reveals = 0;
         FileReveal::setLauncher([&](const QString &, const QStringList &, const QString &) { ++reveals; });
-        const auto buttons = panel->findChildren<QPushButton *>();
-        for (QPushButton *b : buttons)
-            if (b->text() == QStringLiteral("导出当前产品尺寸数据"))
-                b->click();
+        QPushButton *button = buttonWithText(panel.get(), QStringLiteral("导出当前产品尺寸数据"));
+        QVERIFY(button);
+        button->click();
 
         QCOMPARE(asked, (QStringList { "1", "Save File", "xlsx (*.xlsx)" }));
         QCOMPARE(reveals, cancel ? 0 : 1);

@@ -10,6 +10,7 @@
 #include "TLVDatasWork.h"
 #include "TestHost.h"
 #include "Tolerance.h"
+#include "Widgets.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -341,12 +342,7 @@ private slots:
         QSKIP("counts the process's threads through /proc");
 #else
         const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count() - 2; };
-        auto *button = f.panel()->findChild<QPushButton *>(QStringLiteral("报表查询"));
-        if (!button) {
-            for (QPushButton *candidate : f.panel()->findChildren<QPushButton *>())
-                if (candidate->text() == QStringLiteral("报表查询"))
-                    button = candidate;
-        }
+        QPushButton *button = buttonWithText(f.panel(), QStringLiteral("报表查询"));
         QVERIFY(button);
         const int before = threads();
         for (int i = 0; i < 3; ++i) {

@@ -3,8 +3,8 @@
 
 #include "FileReveal_p.h"
 #include "MessageGuard.h"
-#include "ProductStore.h"
-#include "ProductTable.h"
+#include "ProductRows.h"
+#include "ReadXlsx.h"
 #include "ReportTable.h"
 #include "ReportTableModel.h"
 #include "SaveFilePrompt_p.h"
@@ -14,12 +14,11 @@
 #include <QGraphicsTextItem>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QJsonObject>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtCharts/QBarCategoryAxis>
@@ -41,34 +40,18 @@ namespace {
 
 const QString kToday = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
 
-// Stores `count` products stamped `uptime` (today when only a time is given), every
-// `ngEvery`-th with status 0.
+// Stores `count` products stamped `uptime` (today when only a time is given), pid 1 to `count`,
+// every `ngEvery`-th with status 0.
 bool seed(const QString &path, int count, QString uptime, int ngEvery = 0,
     const QString &diameter = QStringLiteral("[]"), const QString &appearance = QStringLiteral("[]"))
 {
     if (uptime.size() == 8)
         uptime = kToday + QLatin1Char(' ') + uptime;
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
-        db.setDatabaseName(path);
-        QSqlQuery q(db);
-        ok = db.open() && db.transaction()
-            && (db.tables().contains(QStringLiteral("product_data_new"))
-                || q.exec(QLatin1String(ProductTable::createSql)))
-            && q.prepare(
-                QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
-                               "appearance, status) values (?, ?, 'M1,W1', 'L:12.5', ?, ?, ?)"));
-        for (int i = 0; ok && i < count; ++i) {
-            for (const QVariant &v : { QVariant(uptime), QVariant(i + 1), QVariant(diameter),
-                     QVariant(appearance), QVariant(ngEvery && i % ngEvery == 0 ? 0 : 3) })
-                q.addBindValue(v);
-            ok = q.exec();
-        }
-        ok = ok && db.commit();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("seed"));
-    return ok;
+    QList<StoredRow> rows;
+    for (int i = 0; i < count; ++i)
+        rows << StoredRow { uptime, i + 1, QStringLiteral("M1,W1"), QStringLiteral("L:12.5"), diameter,
+            appearance, ngEvery && i % ngEvery == 0 ? 0 : 3 };
+    return ProductRows::append(path, rows);
 }
 
 template <typename T> T *child(QObject *dialog, const char *name)
@@ -395,14 +378,15 @@ private slots:
         QCOMPARE(QFile::exists(fileName), !exported.isEmpty());
         if (exported.isEmpty())
             return;
-        QProcess python;
-        python.start(QStringLiteral("/usr/bin/python3"),
-            { QStringLiteral("-c"),
-                QStringLiteral("import sys, openpyxl\nws = openpyxl.load_workbook(sys.argv[1]).active\n"
-                               "print(' '.join(str(ws.cell(r, 2).value) for r in range(2, ws.max_row + 1)))"),
-                fileName });
-        QVERIFY(python.waitForFinished(60000));
-        QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()).trimmed(), exported);
+        const QJsonObject book = readBook(fileName);
+        QStringList pids;
+        for (int row = 2; row <= book.value("max_row").toInt(); ++row)
+            pids << book.value("cells")
+                        .toObject()
+                        .value(QStringLiteral("B%1").arg(row))["v"]
+                        .toVariant()
+                        .toString();
+        QCOMPARE(pids.join(' '), exported);
     }
 
     // A report closed or deleted in the middle of a query keeps no records and, once deleted,

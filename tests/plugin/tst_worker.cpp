@@ -2,8 +2,7 @@
 
 #include "FindSequence.h"
 #include "MessageGuard.h"
-#include "ProductStore.h"
-#include "ProductTable.h"
+#include "ProductRows.h"
 #include "ReadBatch.h"
 #include "RecordBuilder.h"
 #include "TLVDatasWork.h"
@@ -26,45 +25,21 @@ using Batch = QList<std::shared_ptr<tlv::ProductInfo>>;
 
 namespace {
 
-struct Row
+// A stored product stamped `uptime` with empty item lists; its pid is set by rowsAt().
+StoredRow row(const QString &uptime)
 {
-    QString uptime;
-    QString barcode = QStringLiteral("TLV-100200,WO240001");
-    QVariant diameter = QStringLiteral("[]");
-    QVariant appearance = QStringLiteral("[]");
-    int status = 3;
-};
-
-// Creates the table and stores the rows (pid 1, 2, ...) through a connection of its own.
-bool seed(const QString &path, const QList<Row> &rows)
-{
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
-        db.setDatabaseName(path);
-        QSqlQuery q(db);
-        ok = db.open() && db.transaction() && q.exec(QLatin1String(ProductTable::createSql))
-            && q.prepare(
-                QStringLiteral("insert into product_data_new (uptime, pid, barcode, psize, diameter, "
-                               "appearance, status) values (?, ?, ?, 'L:1', ?, ?, ?)"));
-        for (int i = 0; ok && i < rows.size(); ++i) {
-            const Row &row = rows.at(i);
-            for (const QVariant &v : { QVariant(row.uptime), QVariant(i + 1), QVariant(row.barcode),
-                     row.diameter, row.appearance, QVariant(row.status) })
-                q.addBindValue(v);
-            ok = q.exec();
-        }
-        ok = ok && db.commit();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("seed"));
-    return ok;
+    return StoredRow { uptime, 0, QStringLiteral("TLV-100200,WO240001"), QStringLiteral("L:1"),
+        QStringLiteral("[]"), QStringLiteral("[]"), 3 };
 }
 
-QList<Row> rowsAt(const QString &uptime, int n)
+// n such products, pid 1 to n.
+QList<StoredRow> rowsAt(const QString &uptime, int n)
 {
-    QList<Row> rows;
-    for (int i = 0; i < n; ++i)
-        rows.append(Row { uptime });
+    QList<StoredRow> rows;
+    for (int i = 0; i < n; ++i) {
+        rows.append(row(uptime));
+        rows.last().pid = i + 1;
+    }
     return rows;
 }
 
@@ -111,7 +86,7 @@ private slots:
     {
         QFETCH(int, rows);
         QFETCH(QList<int>, sizes);
-        QList<Row> stored = rowsAt(kDay + QStringLiteral(" 10:00:00"), rows);
+        QList<StoredRow> stored = rowsAt(kDay + QStringLiteral(" 10:00:00"), rows);
         // Every row's items name its pid, so records built from another row's texts show.
         for (int i = 0; i < rows; ++i) {
             stored[i].diameter
@@ -119,7 +94,7 @@ private slots:
             stored[i].appearance
                 = QStringLiteral(R"([{"idx":0,"ngtypes":["划伤"],"position":%1,"status":false}])").arg(i + 1);
         }
-        QVERIFY(seed(m_path, stored));
+        QVERIFY(ProductRows::append(m_path, stored));
         startWorker();
         QCOMPARE(QSqlDatabase::connectionNames(), m_namesBefore); // nothing added before a query
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
@@ -174,12 +149,14 @@ private slots:
         QFETCH(QString, end);
         QFETCH(QString, key);
         QFETCH(QList<int>, pids);
-        QList<Row> rows;
-        for (const char *time : { "09:59:59", "10:00:00", "10:30:00", "11:00:00", "11:00:01" })
-            rows.append(Row { kDay + QLatin1Char(' ') + QLatin1String(time) });
+        QList<StoredRow> rows;
+        for (const char *time : { "09:59:59", "10:00:00", "10:30:00", "11:00:00", "11:00:01" }) {
+            rows.append(row(kDay + QLatin1Char(' ') + QLatin1String(time)));
+            rows.last().pid = rows.size();
+        }
         rows[0].barcode = QStringLiteral("M-77,WO1");
         rows[2].barcode = QStringLiteral("M-77,WO工单3");
-        QVERIFY(seed(m_path, rows));
+        QVERIFY(ProductRows::append(m_path, rows));
         startWorker();
         find(kDay + QLatin1Char(' ') + start, kDay + QLatin1Char(' ') + end, key);
         QCOMPARE(int(m_received.size()), 1);
@@ -213,7 +190,7 @@ private slots:
         QFETCH(QString, message);
         m_path = m_dir->filePath(file);
         if (table)
-            QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 2)));
+            QVERIFY(ProductRows::append(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 2)));
         startWorker();
         MessageGuard::ignore(QtCriticalMsg, QRegularExpression(message));
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"), key);
@@ -228,18 +205,18 @@ private slots:
     {
         const QString hole0
             = QStringLiteral(R"({"idx":0,"position":5.300000190734863,"status":true,"value":8.0123456})");
-        QList<Row> rows = rowsAt(kDay + QStringLiteral(" 10:00:00"), 6);
+        QList<StoredRow> rows = rowsAt(kDay + QStringLiteral(" 10:00:00"), 6);
         rows[0].diameter = QStringLiteral("[{\"idx\":0,"); // not JSON
         rows[1].diameter = hole0; // not an array
         rows[2].diameter = QStringLiteral(
             R"([%1,{"idx":1,"position":1,"status":true},{"idx":2,"position":-1,"status":1,"value":7.93}])")
                                .arg(hole0);
-        rows[3].diameter = QVariant(QVariant::String); // NULL
+        rows[3].diameter = QString(); // NULL
         rows[4].appearance = QStringLiteral(
             R"([{"idx":0,"ngtypes":["划伤",7],"position":12.5,"status":false},{"idx":1,"position":0,"status":true}])");
         rows[5].appearance = QStringLiteral(R"([{"idx":0,"ngtypes":"划伤","position":1e-5,"status":false}])");
         rows[5].status = 5;
-        QVERIFY(seed(m_path, rows));
+        QVERIFY(ProductRows::append(m_path, rows));
         startWorker();
         find(kDay + QStringLiteral(" 10:00:00"), kDay + QStringLiteral(" 10:00:00"));
         const Batch products = m_received.at(0).second;
@@ -312,7 +289,7 @@ private slots:
     // last batch, and the dialog's sequence told why.
     void damagedPage()
     {
-        QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 3000)));
+        QVERIFY(ProductRows::append(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 3000)));
         QFile file(m_path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         const qint64 pages = file.size() / 4096;
@@ -347,7 +324,7 @@ private slots:
     void newerRequestOvertakes()
     {
         QFETCH(bool, midStream);
-        QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 250)));
+        QVERIFY(ProductRows::append(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 250)));
         auto sequence = std::make_shared<FindSequence>();
         const QString from = kDay + QStringLiteral(" 00:00:00");
         const QString to = kDay + QStringLiteral(" 23:59:59");
@@ -390,7 +367,7 @@ private slots:
 
     void interruptedQueryStops()
     {
-        QVERIFY(seed(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 1000)));
+        QVERIFY(ProductRows::append(m_path, rowsAt(kDay + QStringLiteral(" 10:00:00"), 1000)));
         startWorker(nullptr, [this] { m_thread->requestInterruption(); });
         find(kDay + QStringLiteral(" 00:00:00"), kDay + QStringLiteral(" 23:59:59"));
         QCOMPARE(int(m_received.size()), 1);

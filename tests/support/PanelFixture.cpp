@@ -1,10 +1,9 @@
 #include "PanelFixture.h"
 
 #include "Custom_TALVORIN.h"
+#include "ProductRows.h"
 
 #include <QDir>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 void PanelFixture::open()
 {
@@ -35,19 +34,5 @@ QLineEdit *PanelFixture::edit(const QString &placeholder) const
 
 QList<StoredRow> PanelFixture::rows() const
 {
-    QList<StoredRow> result;
-    {
-        QSqlDatabase db
-            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture-reader"));
-        db.setDatabaseName(dbPath());
-        QSqlQuery query(db.open() ? db : QSqlDatabase());
-        query.exec(QStringLiteral("select uptime, pid, barcode, psize, diameter, appearance, status from "
-                                  "product_data_new order by id"));
-        while (query.next())
-            result << StoredRow { query.value(0).toString(), query.value(1).toInt(),
-                query.value(2).toString(), query.value(3).toString(), query.value(4).toString(),
-                query.value(5).toString(), query.value(6).toInt() };
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("fixture-reader"));
-    return result;
+    return ProductRows::read(dbPath());
 }

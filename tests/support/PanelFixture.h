@@ -17,7 +17,7 @@
 #include <QTableWidget>
 
 // A working panel over a fresh data folder, driven through a TestHost as the inspection host
-// drives it; the stored rows are read back through a connection of the test's own.
+// drives it; the stored rows are read back through a connection of the test's own (ProductRows).
 class PanelFixture
 {
 public:
