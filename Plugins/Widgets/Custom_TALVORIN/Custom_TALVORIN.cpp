@@ -2,6 +2,8 @@
 
 #include "CurrentProductWorkbookWriter.h"
 #include "FileReveal.h"
+#include "HistoryKeeper.h"
+#include "HistorySwitch.h"
 #include "ReportTable.h"
 #include "SaveFilePrompt.h"
 
@@ -135,6 +137,11 @@ void Custom_TALVORIN::serialize(QJsonObject &settings)
         own.insert(QStringLiteral("MaterialBarcode"), m_materialEdit->text());
     if (!m_orderEdit->text().isEmpty())
         own.insert(QStringLiteral("OrderBarcode"), m_orderEdit->text());
+    // Written back only when the host set them, as they came.
+    if (!m_historyValue.isUndefined())
+        own.insert(QStringLiteral("History"), m_historyValue);
+    if (!m_keepDaysValue.isUndefined())
+        own.insert(QStringLiteral("KeepDays"), m_keepDaysValue);
     settings.insert(QStringLiteral("Custom_TALVORIN"), own);
 }
 
@@ -149,6 +156,35 @@ void Custom_TALVORIN::deserialize(QJsonObject &settings)
         m_materialEdit->setText(own.value(QStringLiteral("MaterialBarcode")).toString());
     if (own.contains(QStringLiteral("OrderBarcode")))
         m_orderEdit->setText(own.value(QStringLiteral("OrderBarcode")).toString());
+    if (own.contains(QStringLiteral("History")))
+        m_historyValue = own.value(QStringLiteral("History"));
+    if (own.contains(QStringLiteral("KeepDays")))
+        m_keepDaysValue = own.value(QStringLiteral("KeepDays"));
+    applyHistory();
+}
+
+// "History": "1" switches the year-scale history on: the index beside the product table, the
+// report's barcode search, retention after "KeepDays" whole days, the disk-space watch.
+void Custom_TALVORIN::applyHistory()
+{
+    const bool on = m_historyValue.toString() == QLatin1String("1");
+    bool daysOk = false;
+    const int keepDays = m_keepDaysValue.toString().trimmed().toInt(&daysOk);
+    if (!m_keepDaysValue.isUndefined() && (!daysOk || keepDays < 0))
+        qCritical() << "KeepDays" << m_keepDaysValue
+                    << "is not a number of whole days; every product is kept";
+    const int retention = on && daysOk && keepDays >= 0 ? keepDays : -1;
+    HistorySwitch::set(m_dbPath, on);
+    if (on == bool(m_historyOwner) && retention == m_historyRetention)
+        return;
+    // The keeper lives on a thread of its own and stops with its owner.
+    delete m_historyOwner;
+    m_historyOwner = nullptr;
+    m_historyRetention = retention;
+    if (!on)
+        return;
+    m_historyOwner = new QObject(this);
+    HistoryKeeper::start(m_dbPath, retention, m_historyOwner);
 }
 
 void Custom_TALVORIN::initDB()

@@ -8,6 +8,7 @@
 #include <PluginWidget.h>
 #include <ProductProcessData.h>
 
+#include <QJsonValue>
 #include <QString>
 
 class QLabel;
@@ -46,6 +47,7 @@ private slots:
 private:
     void initUi();
     void initDB();
+    void applyHistory();
     bool updateProductData();
 
     void showNewResults();
@@ -63,4 +65,9 @@ private:
     QString m_dbPath;
     MeasuredProduct m_product;
     ProductStore m_store;
+    // The optional settings keys "History" and "KeepDays", undefined until the host sets them.
+    QJsonValue m_historyValue = QJsonValue(QJsonValue::Undefined);
+    QJsonValue m_keepDaysValue = QJsonValue(QJsonValue::Undefined);
+    QObject *m_historyOwner = nullptr; // the history keeper's, while it runs
+    int m_historyRetention = -1;
 };

@@ -2,6 +2,7 @@
 #include "ui_ReportTable.h"
 
 #include "FindSequence.h"
+#include "HistorySwitch.h"
 #include "QFrameHelper.h"
 #include "RepaintThrottle.h"
 #include "ReportExport.h"
@@ -18,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMap>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -179,6 +181,9 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     frameHelper->setWidgetResizable(false);
 
     initView();
+    m_history = HistorySwitch::isOn(m_dbPath);
+    if (m_history)
+        addSearchField();
     initConnect();
 
     auto *worker = new TLVDatasWork(m_dbPath);
@@ -187,6 +192,7 @@ ReportTable::ReportTable(const QString &dbPath, QWidget *parent)
     m_workerConnections = {
         connect(worker, &TLVDatasWork::Signal_FindResult, this, &ReportTable::Slot_FindResult),
         connect(this, &ReportTable::Signal_FindData, worker, &TLVDatasWork::Slot_FindData),
+        connect(this, &ReportTable::Signal_FindHistory, worker, &TLVDatasWork::Slot_FindHistory),
     };
     worker->moveToThread(&m_thread);
     m_thread.start(QThread::InheritPriority);
@@ -272,7 +278,23 @@ void ReportTable::Slot_BtnFindClicked()
     updateBarChart({}, {});
 
     m_findSequence->requestSent();
-    emit Signal_FindData(tmStart, tmEnd, QString());
+    if (m_history)
+        emit Signal_FindHistory(tmStart, tmEnd, m_search->text().trimmed());
+    else
+        emit Signal_FindData(tmStart, tmEnd, QString());
+}
+
+// A material number, an order number or any part of the barcode, found within the time range
+// by 查找 or Enter; empty finds the whole range.
+void ReportTable::addSearchField()
+{
+    m_search = new QLineEdit(ui->centralWidget);
+    m_search->setObjectName(QStringLiteral("editBarcode"));
+    m_search->setPlaceholderText(QStringLiteral("料号/工单号/条码"));
+    m_search->setClearButtonEnabled(true);
+    m_search->setMinimumSize(220, 28);
+    ui->horizontalLayout_5->addWidget(m_search);
+    connect(m_search, &QLineEdit::returnPressed, this, &ReportTable::Slot_BtnFindClicked);
 }
 
 // The signature is the worker's signal's, by value as the queued connection delivers it.

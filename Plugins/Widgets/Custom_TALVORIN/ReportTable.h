@@ -26,6 +26,7 @@ class QChart;
 }
 class ReportTableModel;
 class ReportItemModel;
+class QLineEdit;
 class QMouseEvent;
 
 // Report window: finds the stored products of a time range through its own worker thread,
@@ -40,6 +41,8 @@ public:
 
 signals:
     void Signal_FindData(QString tmStart, QString tmEnd, QString key);
+    // With the history switched on for the file: every find, with the search field's text.
+    void Signal_FindHistory(QString tmStart, QString tmEnd, QString text);
 
 private slots:
     void Slot_BtnFindClicked();
@@ -54,6 +57,7 @@ protected:
 
 private:
     void initView();
+    void addSearchField();
     void initConnect();
     void updatePieChart();
     void updateBarChart(const QList<std::shared_ptr<tlv::HoleInfo>> &holes,
@@ -73,4 +77,6 @@ private:
     QtCharts::QChart *m_barChart = nullptr;
     std::shared_ptr<FindSequence> m_findSequence;
     RepaintThrottle *m_productRepaint = nullptr;
+    bool m_history = false;
+    QLineEdit *m_search = nullptr;
 };

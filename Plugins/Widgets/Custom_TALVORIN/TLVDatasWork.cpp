@@ -1,6 +1,7 @@
 #include "TLVDatasWork.h"
 
 #include "FindSequence.h"
+#include "HistoryIndex.h"
 #include "ProductTable.h"
 #include "RecordQuery.h"
 
@@ -51,25 +52,21 @@ bool TLVDatasWork::openConnection()
     return m_db.open();
 }
 
-// By value, as the dialog's queued signal delivers them.
-// NOLINTNEXTLINE(performance-unnecessary-value-param)
-void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
+int TLVDatasWork::startRequest()
 {
     const int request = m_sequence ? m_sequence->requestStarted() : 0;
-    QThread *thread = QThread::currentThread();
-    const auto proceed = [&] {
-        return !thread->isInterruptionRequested() && (!m_sequence || m_sequence->isCurrent(request));
-    };
     // A request overtaken by a newer one before it started is not run at all.
-    if (!proceed())
-        return;
-    if (!openConnection()) {
-        qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_FindData 数据库打开失败，Error：%1")
-                                     .arg(m_db.lastError().text());
-        return;
-    }
+    return stillWanted(request) ? request : -1;
+}
 
-    const QString sql = ProductTable::selectSql(tmStart, tmEnd, key);
+bool TLVDatasWork::stillWanted(int request) const
+{
+    return !QThread::currentThread()->isInterruptionRequested()
+        && (!m_sequence || m_sequence->isCurrent(request));
+}
+
+RecordQuery::Outcome TLVDatasWork::deliver(int request, const QString &sql, const RecordQuery::Binds &binds)
+{
     const auto emitBatch = [&](bool completed, const QList<std::shared_ptr<tlv::ProductInfo>> &batch) {
         if (m_sequence && !m_sequence->claimBatch(request)) {
             // The place of this batch in the delivery order still has to be taken.
@@ -79,18 +76,34 @@ void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
         emit Signal_FindResult(completed, batch);
         return true;
     };
-
-    const RecordQuery::Outcome outcome = RecordQuery::run(m_db, sql, proceed, emitBatch);
-    // A read error after some rows (a damaged page) fails the statement as one that does not
-    // execute does: logged, and no last batch.
-    if (outcome.kind != RecordQuery::Outcome::Read)
-        qCritical() << "product_data_new 数据库语句执行失败!" << outcome.error;
+    const RecordQuery::Outcome outcome = RecordQuery::run(
+        m_db, sql, [&] { return stillWanted(request); }, emitBatch, binds);
     if (outcome.kind == RecordQuery::Outcome::ReadFailed && m_sequence) {
         // The rows read so far are shown without a total; the dialog learns why from one more
         // (empty) batch.
         m_sequence->readFailed(request);
         emitBatch(false, {});
     }
+    return outcome;
+}
+
+// By value, as the dialog's queued signal delivers them.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void TLVDatasWork::Slot_FindData(QString tmStart, QString tmEnd, QString key)
+{
+    const int request = startRequest();
+    if (request < 0)
+        return;
+    if (!openConnection()) {
+        qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_FindData 数据库打开失败，Error：%1")
+                                     .arg(m_db.lastError().text());
+        return;
+    }
+    const RecordQuery::Outcome outcome = deliver(request, ProductTable::selectSql(tmStart, tmEnd, key), {});
+    // A read error after some rows (a damaged page) fails the statement as one that does not
+    // execute does: logged, and no last batch.
+    if (outcome.kind != RecordQuery::Outcome::Read)
+        qCritical() << "product_data_new 数据库语句执行失败!" << outcome.error;
     m_db.close();
 }
 
@@ -136,4 +149,30 @@ void TLVDatasWork::Slot_ClearExpiredDate(int day)
 
     m_db.close();
     qDebug() << "删除过期记录耗时：" << timer.elapsed() / 1000.0 << " second";
+}
+
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void TLVDatasWork::Slot_FindHistory(QString tmStart, QString tmEnd, QString text)
+{
+    const int request = startRequest();
+    if (request < 0)
+        return;
+    if (!openConnection()) {
+        qCritical().noquote() << QStringLiteral("TLVDatasWork::Slot_FindHistory 数据库打开失败，Error：%1")
+                                     .arg(m_db.lastError().text());
+        return;
+    }
+    RecordQuery::Binds binds { { QStringLiteral(":from"), tmStart }, { QStringLiteral(":to"), tmEnd } };
+    if (!text.isEmpty())
+        binds.insert(QStringLiteral(":pattern"), HistoryIndex::likePattern(text));
+    // A file whose index is not there (yet) is read by a plain scan, with the same results.
+    QString sql;
+    if (HistoryIndex::present(m_db))
+        sql = text.isEmpty() ? HistoryIndex::rangeSql() : HistoryIndex::searchSql();
+    else
+        sql = ProductTable::selectBoundSql(!text.isEmpty());
+    const RecordQuery::Outcome outcome = deliver(request, sql, binds);
+    if (outcome.kind != RecordQuery::Outcome::Read)
+        qCritical() << "product_data_new 数据库语句执行失败!" << outcome.error;
+    m_db.close();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProductInfo.h"
+#include "RecordQuery.h"
 
 #include <QList>
 #include <QObject>
@@ -29,6 +30,10 @@ signals:
 public slots:
     void Slot_FindData(QString tmStart, QString tmEnd, QString key);
     void Slot_ClearExpiredDate(int day);
+    // The products of the range whose barcode holds `text` (a material number, an order number
+    // or any part), all of the range when it is empty, read through the history index where the
+    // file has one; bound values, so a quote or a % is found as it is.
+    void Slot_FindHistory(QString tmStart, QString tmEnd, QString text);
 
 public:
     // Set before the worker moves to its thread: lets a query stop once a newer one is
@@ -37,6 +42,11 @@ public:
 
 private:
     bool openConnection();
+    // The number of a request that is still wanted, or -1.
+    int startRequest();
+    bool stillWanted(int request) const;
+    // Runs the query and emits its batches; a read error mid-way is told to the sequence.
+    RecordQuery::Outcome deliver(int request, const QString &sql, const RecordQuery::Binds &binds);
 
     QSqlDatabase m_db;
     QString m_dbPath;

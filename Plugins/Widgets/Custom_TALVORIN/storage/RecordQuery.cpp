@@ -280,7 +280,7 @@ template <typename Rows> RecordQuery::Outcome readOutcome(const Rows &rows)
 } // namespace
 
 RecordQuery::Outcome RecordQuery::run(
-    QSqlDatabase &db, const QString &sql, const Proceed &proceed, const Emit &emitBatch)
+    QSqlDatabase &db, const QString &sql, const Proceed &proceed, const Emit &emitBatch, const Binds &binds)
 {
 #ifdef TLV_SQLITE_NATIVE
     if (sqlite3 *handle = nativeHandle(db)) {
@@ -294,6 +294,13 @@ RecordQuery::Outcome RecordQuery::run(
             sqlite3_finalize(stmt);
             return { Outcome::NotExecuted, error };
         }
+        // Texts bound as UTF-8 copies; the statement's parameters are named (":from").
+        for (auto it = binds.cbegin(); it != binds.cend(); ++it) {
+            const int index = sqlite3_bind_parameter_index(stmt, it.key().toUtf8().constData());
+            const QByteArray value = it.value().toUtf8();
+            if (index > 0)
+                sqlite3_bind_text(stmt, index, value.constData(), value.size(), SQLITE_TRANSIENT);
+        }
         NativeRows rows(stmt);
         deliverRows(rows, proceed, emitBatch);
         return readOutcome(rows);
@@ -302,7 +309,15 @@ RecordQuery::Outcome RecordQuery::run(
     QSqlQuery query(db);
     // Forward only: the driver keeps no copy of the rows already read.
     query.setForwardOnly(true);
-    if (!query.exec(sql))
+    bool executed = false;
+    if (binds.isEmpty()) {
+        executed = query.exec(sql);
+    } else if (query.prepare(sql)) {
+        for (auto it = binds.cbegin(); it != binds.cend(); ++it)
+            query.bindValue(it.key(), it.value());
+        executed = query.exec();
+    }
+    if (!executed)
         return { Outcome::NotExecuted, query.lastError().text() };
     QtRows rows(query);
     deliverRows(rows, proceed, emitBatch);

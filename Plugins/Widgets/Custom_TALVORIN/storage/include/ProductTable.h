@@ -35,4 +35,14 @@ inline QString selectSql(const QString &from, const QString &to, const QString &
     return sql;
 }
 
+// The same query with bound values (:from, :to) and, with a pattern, a barcode that is LIKE
+// :pattern ESCAPE '\', for searches that must find a quote or a % as the text they are.
+inline QString selectBoundSql(bool withPattern)
+{
+    QString sql = QStringLiteral("select * from product_data_new where uptime BETWEEN :from AND :to");
+    if (withPattern)
+        sql += QStringLiteral(" AND barcode LIKE :pattern ESCAPE '\\'");
+    return sql;
+}
+
 } // namespace ProductTable

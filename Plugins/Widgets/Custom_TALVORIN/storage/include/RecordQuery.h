@@ -3,6 +3,7 @@
 #include "ProductInfo.h"
 
 #include <QList>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -31,7 +32,11 @@ public:
         QString error; // the driver's text, as Qt's driver words it
     };
 
+    // Values for the statement's named parameters (":from"), bound as texts.
+    using Binds = QMap<QString, QString>;
+
     // A statement that does not execute delivers nothing; rows that end on a read error (a
     // damaged page) are delivered as far as they were read, without a last batch.
-    static Outcome run(QSqlDatabase &db, const QString &sql, const Proceed &proceed, const Emit &emitBatch);
+    static Outcome run(QSqlDatabase &db, const QString &sql, const Proceed &proceed, const Emit &emitBatch,
+        const Binds &binds = {});
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RecordRelease.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QStringList>
@@ -16,6 +18,7 @@ public:
         : QAbstractTableModel(parent)
     {
     }
+    ~RecordListModel() override { releaseLater(m_datas); }
 
     // Sends no notification: set once, before the model is given to a view.
     void setHeaders(const QStringList &headers) { m_headers = headers; }
@@ -35,7 +38,7 @@ public:
     void clearDatas()
     {
         beginResetModel();
-        m_datas.clear();
+        releaseLater(m_datas);
         endResetModel();
     }
 

@@ -1,0 +1,298 @@
+// The year-scale history over a year file (tlvgen --products 3000000 --days 365), with the
+// history switched on as a host does it:
+//   1. the history index built on the existing file while a panel's store keeps storing a
+//      product every 100 ms: build time, the longest store() call, products stored meanwhile;
+//   2. the report's opening query (today) and a 查找 of a day in the middle of the year, from
+//      the click to the final total, against the sqlite3 shell's SELECT of the same rows through
+//      the same index (target within 3x), with the GUI thread's longest stall;
+//   3. the barcode search over the whole year: an exact order number (target 100 ms) and a
+//      three-character fragment (target 0.5 s), each checked against a plain scan's count;
+//   4. with --cold, the opening query again after the page cache was dropped, where permitted.
+//
+//   bench_history [--db PATH | --products N] [--cold]
+//
+// Without --db it first generates N products (default 3,000,000) over the 365 days up to today
+// in a temporary folder (~6 GB for the default), removed at the end.
+
+#include "HistoryIndex.h"
+#include "HistoryKeeper.h"
+#include "HistorySwitch.h"
+#include "ProductDataGenerator.h"
+#include "ProductStore.h"
+#include "ReportTable.h"
+#include "StoredRowWriter.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDateTimeEdit>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+const char *verdict(bool ok)
+{
+    return ok ? "OK" : "MISSED";
+}
+
+// Runs the event loop until done() holds (or a minute passes); the worst lateness of a 5 ms
+// timer, the GUI thread's longest stall, goes to *stallMs. Milliseconds until done, or -1.
+double runUntil(const std::function<bool()> &done, double *stallMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    qint64 last = 0;
+    double finished = -1;
+    *stallMs = 0;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        const qint64 now = clock.elapsed();
+        *stallMs = qMax(*stallMs, double(now - last - 5));
+        last = now;
+        if (done()) {
+            finished = clock.nsecsElapsed() / 1e6;
+            loop.quit();
+        } else if (now > 60000) {
+            loop.quit();
+        }
+    });
+    tick.start(5);
+    loop.exec();
+    return finished;
+}
+
+QString scalar(const QString &path, const QString &sql)
+{
+    QString value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench"));
+        db.setDatabaseName(path);
+        QSqlQuery query(db);
+        if (db.open() && query.exec(sql) && query.next())
+            value = query.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench"));
+    return value;
+}
+
+// The sqlite3 shell running `sql` with the named values, rows to /dev/null: milliseconds, or -1.
+double shellMs(const QString &path, const QString &sql, const QMap<QString, QString> &values)
+{
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (sqlite3.isEmpty())
+        return -1;
+    QString script;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        script += QStringLiteral(".parameter set %1 \"'%2'\"\n")
+                      .arg(it.key(), QString(it.value()).replace('\'', "''"));
+    script += sql + QStringLiteral(";\n");
+    QProcess shell;
+    shell.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    shell.start(sqlite3, { path });
+    shell.write(script.toUtf8());
+    shell.closeWriteChannel();
+    if (!shell.waitForFinished(-1) || shell.exitCode() != 0)
+        return -1;
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// 1. The index built while a store keeps storing.
+bool buildIndex(const QString &path)
+{
+    const qint64 rows = scalar(path, QStringLiteral("select max(id) from product_data_new")).toLongLong();
+    QObject owner;
+    ProductStore store;
+    if (!store.open(path))
+        return false;
+    const qint64 before = rows;
+    bool built = false;
+    QElapsedTimer clock;
+    clock.start();
+    HistoryKeeper *keeper = HistoryKeeper::start(path, -1, &owner);
+    QObject::connect(
+        keeper, &HistoryKeeper::built, &owner, [&] { built = true; }, Qt::QueuedConnection);
+    double worstStore = 0;
+    int stored = 0;
+    int made = 0;
+    QTimer product;
+    QObject::connect(&product, &QTimer::timeout, &owner, [&] {
+        StoredRow row;
+        row.uptime = StoredRowWriter::currentUptimeText();
+        row.pid = 900000000 + made++;
+        row.barcode = QStringLiteral("BENCH,HISTORY");
+        row.diameter = QStringLiteral("[]");
+        row.appearance = QStringLiteral("[]");
+        QElapsedTimer call;
+        call.start();
+        stored += store.store(row) ? 1 : 0;
+        worstStore = qMax(worstStore, call.nsecsElapsed() / 1e6);
+    });
+    product.start(100);
+    double stall = 0;
+    const double ms = runUntil([&] { return built; }, &stall);
+    product.stop();
+    std::printf("1. history index on %lld products: %.1f s; meanwhile %d of %d products stored at once, "
+                "longest store() %.1f ms (target 250 ms) %s, longest GUI stall %.1f ms (target 50 ms) %s\n",
+        before, ms / 1000.0, stored, made, worstStore, verdict(worstStore <= 250), stall,
+        verdict(stall <= 50));
+    return ms >= 0;
+}
+
+struct Find
+{
+    double ms = -1;
+    double stallMs = 0;
+    int rows = 0;
+};
+
+Find find(ReportTable &dialog, const QString &from, const QString &to, const QString &text)
+{
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    dialog.findChild<QDateTimeEdit *>(QStringLiteral("dateTimeStart"))
+        ->setDateTime(QDateTime::fromString(from, format));
+    dialog.findChild<QDateTimeEdit *>(QStringLiteral("dateTimeEnd"))
+        ->setDateTime(QDateTime::fromString(to, format));
+    dialog.findChild<QLineEdit *>(QStringLiteral("editBarcode"))->setText(text);
+    auto *total = dialog.findChild<QLabel *>(QStringLiteral("lbTotal"));
+    QAbstractItemModel *model = dialog.findChild<QTableView *>(QStringLiteral("tblWidProduct"))->model();
+    total->clear();
+    QElapsedTimer clock;
+    clock.start();
+    dialog.findChild<QPushButton *>(QStringLiteral("btnFind"))->click();
+    Find result;
+    const double rest = runUntil([&] { return !total->text().isEmpty(); }, &result.stallMs);
+    result.ms = rest < 0 ? -1 : clock.nsecsElapsed() / 1e6;
+    result.rows = model->rowCount();
+    return result;
+}
+
+void printFind(const char *what, const Find &found, double baselineMs, double targetRatio, double targetMs)
+{
+    if (baselineMs > 0)
+        std::printf("%s: %d products, %.1f ms to the total; shell %.1f ms, ratio %.2f (target %.0fx) %s; "
+                    "longest GUI stall %.1f ms %s\n",
+            what, found.rows, found.ms, baselineMs, found.ms / baselineMs, targetRatio,
+            verdict(found.ms >= 0 && found.ms <= targetRatio * baselineMs), found.stallMs,
+            verdict(found.stallMs <= 50));
+    else
+        std::printf(
+            "%s: %d products, %.1f ms to the total (target %.0f ms) %s; longest GUI stall %.1f ms %s\n", what,
+            found.rows, found.ms, targetMs, verdict(found.ms >= 0 && found.ms <= targetMs), found.stallMs,
+            verdict(found.stallMs <= 50));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    // The store's line per product would bury the figures.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption dbOption(
+        QStringLiteral("db"), QStringLiteral("A year file (tlvgen)."), QStringLiteral("path"));
+    const QCommandLineOption productsOption(QStringLiteral("products"),
+        QStringLiteral("Products to generate without --db (default 3000000)."), QStringLiteral("n"),
+        QStringLiteral("3000000"));
+    const QCommandLineOption coldOption(
+        QStringLiteral("cold"), QStringLiteral("Also time the opening query with a cold page cache."));
+    parser.addOptions({ dbOption, productsOption, coldOption });
+    parser.process(app);
+    QString path = parser.value(dbOption);
+    QTemporaryDir scratch;
+    if (path.isEmpty()) {
+        const int products = parser.value(productsOption).toInt();
+        path = scratch.filePath(QStringLiteral("DectDB/TLV.db"));
+        QElapsedTimer clock;
+        clock.start();
+        const QDateTime end(QDate::currentDate(), QTime(23, 59, 59));
+        if (products <= 0 || !ProductDataGenerator::generate(path, products, 365, end, 20, 1)) {
+            std::fprintf(stderr, "bench_history: could not generate %d products\n", products);
+            return 1;
+        }
+        std::printf("generated %d products over 365 days in %.1f s\n", products, clock.elapsed() / 1000.0);
+    } else if (!QFile::exists(path)) {
+        std::fprintf(stderr, "bench_history: no file %s\n", qPrintable(path));
+        return 2;
+    }
+    if (!buildIndex(path))
+        return 1;
+
+    HistorySwitch::set(path, true);
+    const QString last = scalar(path, QStringLiteral("select max(uptime) from product_data_new")).left(10);
+    const QString first = scalar(path, QStringLiteral("select min(uptime) from product_data_new")).left(10);
+    const QDate lastDay = QDate::fromString(last, Qt::ISODate);
+    const QDate firstDay = QDate::fromString(first, Qt::ISODate);
+    const QString middle = firstDay.addDays(firstDay.daysTo(lastDay) / 2).toString(Qt::ISODate);
+    const QString yearFrom = first + QStringLiteral(" 00:00:00");
+    const QString yearTo = last + QStringLiteral(" 23:59:59");
+
+    ReportTable dialog(path);
+    dialog.show();
+    const QString dayFrom = QStringLiteral(" 00:00:00");
+    const QString dayTo = QStringLiteral(" 23:59:59");
+    const auto range = [&](const QString &day) {
+        return QMap<QString, QString> { { QStringLiteral(":from"), day + dayFrom },
+            { QStringLiteral(":to"), day + dayTo } };
+    };
+    // Warm both sides alike, then measure.
+    shellMs(path, HistoryIndex::rangeSql(), range(last));
+    find(dialog, last + dayFrom, last + dayTo, QString());
+    printFind("2. opening query (the last day)", find(dialog, last + dayFrom, last + dayTo, QString()),
+        shellMs(path, HistoryIndex::rangeSql(), range(last)), 3, 0);
+    printFind("2. 查找 of a day mid-year", find(dialog, middle + dayFrom, middle + dayTo, QString()),
+        shellMs(path, HistoryIndex::rangeSql(), range(middle)), 3, 0);
+
+    const QString barcode = scalar(path,
+        QStringLiteral("select barcode from product_data_new where uptime >= '%1' order by uptime limit 1")
+            .arg(middle));
+    const QString order = barcode.section(QLatin1Char(','), 1);
+    const QString fragment = order.right(3);
+    for (const QString &text : { order, fragment }) {
+        const QString plain = scalar(path,
+            QStringLiteral("select count(*) from product_data_new where uptime between '%1' and '%2' and "
+                           "barcode like '%3'")
+                .arg(yearFrom, yearTo, HistoryIndex::likePattern(text).replace('\'', "''")));
+        find(dialog, yearFrom, yearTo, text); // warm
+        const Find found = find(dialog, yearFrom, yearTo, text);
+        const QByteArray what = QStringLiteral("3. search \"%1\" over the year (plain scan finds %2)")
+                                    .arg(text, plain)
+                                    .toUtf8();
+        printFind(what.constData(), found, -1, 0, text == order ? 100 : 500);
+        if (QString::number(found.rows) != plain)
+            std::printf("   MISMATCH: the search found %d products, the plain scan %s\n", found.rows,
+                qPrintable(plain));
+    }
+
+    if (parser.isSet(coldOption)) {
+        QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
+        if (drop.open(QIODevice::WriteOnly) && drop.write("3\n") == 2) {
+            drop.close();
+            printFind("4. opening query, cold cache", find(dialog, last + dayFrom, last + dayTo, QString()),
+                -1, 0, 1e9);
+        } else {
+            std::printf("4. cold cache: dropping the page cache is not permitted here\n");
+        }
+    }
+    return 0;
+}
