@@ -255,23 +255,32 @@ int main(int argc, char *argv[])
         return QMap<QString, QString> { { QStringLiteral(":from"), day + dayFrom },
             { QStringLiteral(":to"), day + dayTo } };
     };
-    // Warm both sides alike, then measure.
-    shellMs(path, HistoryIndex::rangeSql(), range(last));
-    find(dialog, last + dayFrom, last + dayTo, QString());
-    printFind("2. opening query (the last day)", find(dialog, last + dayFrom, last + dayTo, QString()),
-        shellMs(path, HistoryIndex::rangeSql(), range(last)), 3, 0);
-    printFind("2. 查找 of a day mid-year", find(dialog, middle + dayFrom, middle + dayTo, QString()),
-        shellMs(path, HistoryIndex::rangeSql(), range(middle)), 3, 0);
+    // Each query once on both sides to warm the page cache alike, then measured.
+    const auto day = [&](const char *what, const QString &date) {
+        shellMs(path, HistoryIndex::rangeSql(), range(date));
+        find(dialog, date + dayFrom, date + dayTo, QString());
+        const Find found = find(dialog, date + dayFrom, date + dayTo, QString());
+        printFind(what, found, shellMs(path, HistoryIndex::rangeSql(), range(date)), 3, 0);
+    };
+    day("2. opening query (the last day)", last);
+    day("2. 查找 of a day mid-year", middle);
 
-    const QString barcode = scalar(path,
+    // An order number of up to 1,000 products (the target's case), and three characters of one.
+    const QString order = scalar(path,
+        QStringLiteral(
+            "select substr(barcode, instr(barcode, ',') + 1) from product_data_new where barcode like '%,%' "
+            "group by barcode having count(*) <= 1000 order by count(*) desc limit 1"));
+    const QString busiest = scalar(path,
         QStringLiteral("select barcode from product_data_new where uptime >= '%1' order by uptime limit 1")
             .arg(middle));
-    const QString order = barcode.section(QLatin1Char(','), 1);
-    const QString fragment = order.right(3);
+    const QString fragment = busiest.section(QLatin1Char(','), 1).right(3);
     for (const QString &text : { order, fragment }) {
+        if (text.isEmpty())
+            continue;
         const QString plain = scalar(path,
             QStringLiteral("select count(*) from product_data_new where uptime between '%1' and '%2' and "
-                           "barcode like '%3'")
+                           "barcode like '%3' "
+                           "escape '\\'")
                 .arg(yearFrom, yearTo, HistoryIndex::likePattern(text).replace('\'', "''")));
         find(dialog, yearFrom, yearTo, text); // warm
         const Find found = find(dialog, yearFrom, yearTo, text);
