@@ -11,9 +11,6 @@
 #include <QUrl>
 #include <QVariant>
 
-#include <algorithm>
-#include <iterator>
-
 namespace {
 
 // Never "tlv": the panel takes that connection as it finds it.
@@ -33,41 +30,16 @@ bool heldByOther(const QSqlError &error)
     return code == 5 /* busy */ || code == 6 /* locked */;
 }
 
-bool isWritten(const QString &column)
-{
-    return std::any_of(
-        std::begin(ProductTable::columns), std::end(ProductTable::columns), [&column](const char *name) {
-            return column.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-        });
-}
-
-// What the panel could not fill in product_data_new: columns it writes that are missing, and
-// not null columns without a default that it does not write.
+// What the panel could not fill in product_data_new, in words; empty when it fits.
 QString foreignColumns(const QSqlDatabase &db)
 {
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("PRAGMA table_info(product_data_new)")))
-        return QString();
-    QStringList present;
-    QStringList unfillable;
-    while (query.next()) {
-        const QString column = query.value(1).toString();
-        present << column;
-        const bool notNull = query.value(3).toInt() != 0;
-        const bool key = query.value(5).toInt() != 0;
-        if (notNull && query.value(4).isNull() && !key && !isWritten(column))
-            unfillable << column;
-    }
-    QStringList missing;
-    for (const char *column : ProductTable::columns)
-        if (!present.contains(QLatin1String(column), Qt::CaseInsensitive))
-            missing << QLatin1String(column);
+    const ProductTable::ColumnCheck check = ProductTable::checkColumns(db);
     QStringList faults;
-    if (!missing.isEmpty())
-        faults << QStringLiteral("it lacks the columns %1").arg(missing.join(QLatin1String(", ")));
-    if (!unfillable.isEmpty())
+    if (!check.missing.isEmpty())
+        faults << QStringLiteral("it lacks the columns %1").arg(check.missing.join(QLatin1String(", ")));
+    if (!check.unfillable.isEmpty())
         faults << QStringLiteral("it has not null columns without a default that the panel does not fill: %1")
-                      .arg(unfillable.join(QLatin1String(", ")));
+                      .arg(check.unfillable.join(QLatin1String(", ")));
     return faults.join(QLatin1String(" and "));
 }
 

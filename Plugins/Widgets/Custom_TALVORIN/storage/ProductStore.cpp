@@ -13,9 +13,7 @@
 #include <QSqlQuery>
 #include <QThread>
 
-#include <algorithm>
 #include <cstddef>
-#include <iterator>
 
 namespace {
 
@@ -295,30 +293,11 @@ ProductStore::Table ProductStore::checkTable(bool startUp)
 
 void ProductStore::reportForeignColumns()
 {
-    QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("PRAGMA table_info(product_data_new)")))
-        return;
-    QStringList present;
-    QStringList unfillable;
-    while (query.next()) {
-        const QString column = query.value(1).toString();
-        present << column;
-        const bool notNull = query.value(3).toInt() != 0;
-        const bool noDefault = query.value(4).isNull();
-        const bool key = query.value(5).toInt() != 0;
-        const bool written = std::any_of(std::begin(ProductTable::columns), std::end(ProductTable::columns),
-            [&column](const char *name) { return column == QLatin1String(name); });
-        if (notNull && noDefault && !key && !written)
-            unfillable << column;
-    }
-    QStringList missing;
-    for (const char *column : ProductTable::columns)
-        if (!present.contains(QLatin1String(column)))
-            missing << QLatin1String(column);
-    if (!missing.isEmpty() || !unfillable.isEmpty())
+    const ProductTable::ColumnCheck check = ProductTable::checkColumns(m_db);
+    if (check.read && !check.fits())
         qCritical() << "product_data_new in" << filePath()
-                    << "is not the table the panel writes: missing columns" << missing
-                    << "- not null columns without a default the panel does not fill" << unfillable
+                    << "is not the table the panel writes: missing columns" << check.missing
+                    << "- not null columns without a default the panel does not fill" << check.unfillable
                     << "- products will be set aside in" << unsavedPath();
 }
 

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <cstddef>
 #include <deque>
 
 // The product table on the process-wide connection "tlv": opens it, checks or creates the

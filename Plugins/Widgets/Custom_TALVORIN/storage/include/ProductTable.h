@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 // The product table: its name, its statements and its columns, defined once for the panel's
 // store, the report's worker, the generator, the benchmarks and the tests. The texts are the
@@ -44,5 +46,17 @@ inline QString selectBoundSql(bool withPattern)
         sql += QStringLiteral(" AND barcode LIKE :pattern ESCAPE '\\'");
     return sql;
 }
+
+// What keeps a file's product_data_new from taking the panel's rows: columns it writes that are
+// missing, and not null columns without a default that it does not write. Names compare
+// without case, as SQLite's do. `read` is false when the table's columns could not be read.
+struct ColumnCheck
+{
+    bool read = false;
+    QStringList missing;
+    QStringList unfillable;
+    bool fits() const { return missing.isEmpty() && unfillable.isEmpty(); }
+};
+ColumnCheck checkColumns(const QSqlDatabase &db);
 
 } // namespace ProductTable
