@@ -98,8 +98,8 @@ bool RecordBuilder::finish(
     }
     m_batch = nullptr;
     if (wanted) {
-        for (std::shared_ptr<tlv::ProductInfo> &product : m_built)
-            products.append(std::move(product));
+        for (const std::shared_ptr<tlv::ProductInfo> &product : m_built)
+            products.append(product);
     }
     m_built.clear();
     return wanted;

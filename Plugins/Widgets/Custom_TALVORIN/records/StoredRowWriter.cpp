@@ -51,11 +51,11 @@ QString StoredRowWriter::diameterJson(const QList<HoleEntry> &holes)
     for (const HoleEntry &hole : holes) {
         if (out.size() > 1)
             out += ',';
-        out += "{\"idx\":";
+        out += R"({"idx":)";
         out += QByteArray::number(hole.idx);
-        out += ",\"position\":";
+        out += R"(,"position":)";
         appendNumber(out, static_cast<double>(hole.position));
-        out += hole.status ? ",\"status\":true,\"value\":" : ",\"status\":false,\"value\":";
+        out += hole.status ? R"(,"status":true,"value":)" : R"(,"status":false,"value":)";
         appendNumber(out, hole.value);
         out += '}';
     }
