@@ -173,8 +173,8 @@ template <> struct Column<tlv::ApeInfo>
     static void fill(tlv::ApeInfo &ape, const QJsonValue &types, TextPool *)
     {
         const QJsonArray array = types.toArray();
-        for (int i = 0; i < array.size(); ++i)
-            ape.ngtypes.append(array.at(i).toString());
+        for (const QJsonValue &type : array)
+            ape.ngtypes.append(type.toString());
     }
 };
 
@@ -240,8 +240,8 @@ template <typename Item> void readQt(const QByteArray &utf8, std::vector<Item> &
 {
     const QJsonArray array = QJsonDocument::fromJson(utf8).array();
     const QLatin1String fourthKey(Column<Item>::kKey.data(), int(Column<Item>::kKey.size()));
-    for (int i = 0; i < array.size(); ++i) {
-        const QJsonObject object = array.at(i).toObject();
+    for (const QJsonValue &element : array) {
+        const QJsonObject object = element.toObject();
         if (!object.contains(QLatin1String("idx")) || !object.contains(QLatin1String("status"))
             || !object.contains(QLatin1String("position")) || !object.contains(fourthKey))
             continue;
