@@ -126,8 +126,11 @@ struct Pools
 // The number text of `v` into *target, shared through a pool at its next resolve().
 void requestNumberText(double v, QString *target, Pools pools)
 {
-    if (pools.numbers.request(v, target))
+    quint32 key = 0;
+    if (NumberText::key(v, key)) {
+        pools.numbers.request(key, target);
         return;
+    }
     char text[32];
     const int size = NumberText::toChars(v, text);
     if (size == 0)

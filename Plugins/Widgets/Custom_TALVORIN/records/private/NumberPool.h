@@ -1,43 +1,34 @@
 #pragma once
 
+#include "NumberText.h"
+#include "TextTable.h"
+
 #include <QString>
 
-#include <vector>
-
-// One shared QString per number text, looked up by the number's six-digit key
+// One shared QString per number text (TextTable), looked up by the number's six-digit key
 // (NumberText::key) rather than by its text: a repeated number costs one lookup, without
-// formatting or hashing bytes. Works as TextPool's request()/resolve(): a row's lookups go
-// together, with prefetches, so that their cache misses overlap.
+// formatting or hashing bytes.
 class NumberPool
 {
 public:
-    NumberPool();
-
-    // The text of v, QString::number(v, 'g', 6), written to *target by the next resolve();
-    // *target must stay where it is until then. False, with nothing requested, when v has no key.
-    bool request(double v, QString *target);
-    void resolve();
+    // The text of the number with this key, QString::number(v, 'g', 6), written to *target by
+    // the next resolve(); *target must stay where it is until then.
+    void request(quint32 key, QString *target) { m_table.request(Key { key }, target); }
+    void resolve() { m_table.resolve(); }
 
 private:
-    static constexpr quint32 kEmpty = ~quint32(0);
-    struct Slot
+    struct Key
     {
-        quint32 key = kEmpty;
-        QString value;
-    };
-    struct Request
-    {
-        QString *target;
-        Slot *slot;
-        quint32 key;
+        quint32 key = ~quint32(0); // no number's key
+        quint32 hash() const { return key; }
+        bool empty() const { return key == ~quint32(0); }
+        bool operator==(const Key &other) const { return key == other.key; }
+        QString text() const
+        {
+            char text[32];
+            return QString::fromLatin1(text, NumberText::keyText(key, text));
+        }
     };
 
-    size_t indexOf(quint32 key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> m_shift); }
-    Slot &find(quint32 key);
-    void grow();
-
-    std::vector<Slot> m_slots;
-    std::vector<Request> m_requests;
-    int m_shift;
-    int m_used = 0;
+    TextTable<Key> m_table;
 };
