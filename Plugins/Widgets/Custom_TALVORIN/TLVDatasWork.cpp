@@ -76,7 +76,7 @@ RecordQuery::Outcome TLVDatasWork::deliver(int request, const QString &sql, cons
         emit Signal_FindResult(completed, batch);
         return true;
     };
-    const RecordQuery::Outcome outcome = RecordQuery::run(
+    RecordQuery::Outcome outcome = RecordQuery::run(
         m_db, sql, [&] { return stillWanted(request); }, emitBatch, binds);
     if (outcome.kind == RecordQuery::Outcome::ReadFailed && m_sequence) {
         // The rows read so far are shown without a total; the dialog learns why from one more
