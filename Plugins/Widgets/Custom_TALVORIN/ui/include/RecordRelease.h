@@ -1,13 +1,21 @@
 #pragma once
 
-#include <QThreadPool>
-
+#include <functional>
 #include <utility>
 
-// Lets go of a large list of shared records on a pool thread: freeing a million products with
-// their items takes seconds, which the GUI thread must not spend. `list` is left empty at once;
-// a record still held elsewhere (a clicked product's holes, an export in progress) lives on
-// until that holder lets go, as always.
+// Lets go of large lists of shared records on a thread of its own: freeing a million products
+// with their items takes seconds, which the GUI thread must not spend. The thread is started on
+// first use and joined at exit; it synchronises with std's primitives only, so ThreadSanitizer
+// sees every hand-over.
+class RecordRelease
+{
+public:
+    // Runs `release` (which drops what it holds) on the release thread, in order.
+    static void post(std::function<void()> release);
+};
+
+// `list` is left empty at once; a record still held elsewhere (a clicked product's holes, an
+// export in progress) lives on until that holder lets go, as always.
 template <typename List> void releaseLater(List &list)
 {
     // Small lists cost less to free here than a hand-over.
@@ -16,5 +24,5 @@ template <typename List> void releaseLater(List &list)
         list = List();
         return;
     }
-    QThreadPool::globalInstance()->start([held = std::exchange(list, List())]() mutable { held = List(); });
+    RecordRelease::post([held = std::exchange(list, List())]() mutable { held = List(); });
 }
