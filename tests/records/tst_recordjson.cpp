@@ -297,8 +297,8 @@ void TestRecordJson::numberTextMatchesQt()
     }
 }
 
-// What the panel writes takes the fast path. The product's lists hold its block; released,
-// the block lives on only for items held elsewhere.
+// What the panel writes takes the fast path. The product's lists hold the block of its items;
+// released, the block lives on only for items held elsewhere.
 void TestRecordJson::panelTextsMakeOneBlock()
 {
     QList<HoleEntry> holes;

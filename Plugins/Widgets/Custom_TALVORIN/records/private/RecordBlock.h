@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-// Builds a product record whose holes and findings share one heap block with it: the items'
-// pointers alias the block's count, so the records of a product cost two allocations (the
-// block and the product's own count) instead of one per item. The product's count keeps the
-// block; once it is released, the block lives on only as long as items are held elsewhere.
+// Builds a product record whose holes and findings share one count: the items' pointers alias
+// one block holding both arrays, so the items of a product cost that block and its two arrays
+// instead of one allocation each. The product's lists hold the block; once the product is
+// released, the block lives on only as long as items are held elsewhere.
 class RecordBlock
 {
 public:
