@@ -122,6 +122,7 @@ bool NumberText::key(double v, quint32 &key)
     int x = 0;
     if (!sixDigits(std::fabs(v), digits, x))
         return false;
+    Q_ASSERT(digits >= 100000 && digits < 1000000 && x >= -4 && x <= 5);
     key = quint32(digits) | quint32(x + 4) << 20 | quint32(std::signbit(v)) << 24;
     return true;
 }

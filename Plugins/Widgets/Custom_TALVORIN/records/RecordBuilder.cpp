@@ -51,6 +51,7 @@ RecordBuilder::~RecordBuilder()
     m_next.store(m_count, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        Q_ASSERT_X(m_batch || !m_helperBusy, "RecordBuilder", "the batch being built is gone");
         m_quit = true;
     }
     m_posted.notify_one();
@@ -59,6 +60,7 @@ RecordBuilder::~RecordBuilder()
 
 void RecordBuilder::start(ReadBatch &batch)
 {
+    Q_ASSERT_X(!m_batch, "RecordBuilder::start", "the batch before is not finished");
     m_batch = &batch;
     m_count = batch.size();
     m_built.resize(size_t(m_count));
@@ -76,6 +78,8 @@ void RecordBuilder::start(ReadBatch &batch)
 bool RecordBuilder::finish(
     QList<std::shared_ptr<tlv::ProductInfo>> &products, const std::function<bool()> &proceed)
 {
+    Q_ASSERT_X(m_batch, "RecordBuilder::finish", "no batch started");
+    Q_ASSERT_X(m_batch->size() == m_count, "RecordBuilder::finish", "the batch changed since start()");
     bool wanted = true;
     for (;;) {
         if (!proceed()) {
@@ -96,6 +100,13 @@ bool RecordBuilder::finish(
         m_hasWork = false;
         m_finished.wait(lock, [this] { return !m_helperBusy; });
     }
+    // Every row is taken and the helper is idle: nobody reads the batch any more.
+    const auto helperIdle = [this] {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return !m_hasWork && !m_helperBusy;
+    };
+    Q_ASSERT(m_next.load(std::memory_order_relaxed) >= m_count);
+    Q_ASSERT(helperIdle());
     m_batch = nullptr;
     if (wanted) {
         for (const std::shared_ptr<tlv::ProductInfo> &product : m_built)
@@ -143,6 +154,7 @@ void RecordBuilder::helperLoop()
             return;
         m_hasWork = false;
         m_helperBusy = true;
+        Q_ASSERT(m_batch);
         lock.unlock();
         work(*m_helperMaker);
         lock.lock();

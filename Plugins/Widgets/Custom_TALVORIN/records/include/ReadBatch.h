@@ -37,13 +37,18 @@ public:
     void setDiameter(Row &row, std::string_view utf8);
     void setAppearance(Row &row, std::string_view utf8);
 
-    Row &row(int i) { return m_rows[size_t(i)]; }
+    Row &row(int i)
+    {
+        Q_ASSERT(i >= 0 && i < m_size);
+        return m_rows[size_t(i)];
+    }
     std::string_view diameter(const Row &row) const { return text(row.diameter, row.diameterSize); }
     std::string_view appearance(const Row &row) const { return text(row.appearance, row.appearanceSize); }
 
 private:
     std::string_view text(size_t offset, size_t size) const
     {
+        Q_ASSERT(offset <= m_bytes.size() && size <= m_bytes.size() - offset);
         return std::string_view(m_bytes.data() + offset, size);
     }
     size_t store(std::string_view utf8);

@@ -40,6 +40,7 @@ private:
         Key(const char *utf8, int n)
             : size(qint8(n))
         {
+            Q_ASSERT(n >= 0 && n <= kMaxSize);
             for (int i = 0; i < n; ++i)
                 hashed = (hashed ^ quint8(utf8[i])) * 16777619u;
             std::memcpy(bytes, utf8, size_t(n));

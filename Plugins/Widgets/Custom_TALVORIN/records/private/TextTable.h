@@ -35,6 +35,7 @@ public:
     // As get(), written to *target by the next resolve(); *target must stay where it is until then.
     void request(const Key &key, QString *target)
     {
+        Q_ASSERT(!key.empty());
         m_requests.push_back(Request { key, target, nullptr });
         prefetch(&m_slots[indexOf(key.hash())]);
     }
@@ -96,11 +97,13 @@ private:
     // The slot of key, filled on first sight; reserve() has made room for it.
     Slot &slotOf(const Key &key)
     {
+        Q_ASSERT(!key.empty());
         Slot &slot = find(key);
         if (slot.key.empty()) {
             ++m_used;
             slot.key = key;
             slot.value = key.text();
+            Q_ASSERT(m_used * 4 <= m_slots.size() * 3);
         }
         return slot;
     }
