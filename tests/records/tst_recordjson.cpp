@@ -277,7 +277,9 @@ void TestRecordJson::numberTextMatchesQt()
         if (NumberText::of(v) != expected || NumberText::of(v, &pool) != expected)
             QFAIL(qPrintable(QStringLiteral("%1 gives %2, Qt %3")
                                  .arg(QString::number(v, 'g', 17), NumberText::of(v), expected)));
-        if (std::isnormal(v)) { // what a JSON text carries exactly
+        // What a JSON text carries exactly; enough of the family to make the pool grow, few
+        // enough for the sanitizer build.
+        if (std::isnormal(v) && i < 20000) {
             const QByteArray number = QByteArray::number(v, 'g', 17);
             holes += (holes.isEmpty() ? "[" : ",") + hole("0", "true", number, number);
             texts << expected;
