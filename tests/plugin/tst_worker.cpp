@@ -105,6 +105,7 @@ private slots:
             QCOMPARE(m_received[i].second.size(), sizes.at(i));
             for (const auto &product : m_received[i].second) {
                 QCOMPARE(product->pid, pid);
+                QCOMPARE(product->id, qint64(pid)); // a fresh file numbers its rows from 1
                 QCOMPARE(product->vtHoles.value(0) ? product->vtHoles[0]->idx : 0, pid);
                 QCOMPARE(product->vtApes.value(0) ? product->vtApes[0]->position : QString(),
                     QString::number(pid));

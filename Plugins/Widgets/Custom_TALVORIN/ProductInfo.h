@@ -22,6 +22,7 @@ struct ProductInfo
     QList<std::shared_ptr<HoleInfo>> vtHoles;
     QList<std::shared_ptr<ApeInfo>> vtApes;
     int status = 0;
+    qint64 id = 0; // the row's id: the order the products were stored in
 };
 
 } // namespace tlv

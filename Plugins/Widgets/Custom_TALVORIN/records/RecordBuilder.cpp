@@ -35,6 +35,7 @@ struct RecordBuilder::Maker
         product->barcode = std::move(row.barcode);
         product->psize = std::move(row.psize);
         product->status = row.status;
+        product->id = row.id;
         return product;
     }
 };

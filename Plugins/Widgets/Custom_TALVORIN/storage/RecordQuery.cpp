@@ -31,6 +31,7 @@ public:
         const QSqlRecord columns = query.record();
         for (int i = 0; i < 7; ++i)
             m_columns[i] = columns.indexOf(QLatin1String(ProductTable::columns[i]));
+        m_idColumn = columns.indexOf(QLatin1String("id"));
     }
     bool next()
     {
@@ -58,6 +59,7 @@ public:
         return pool.get(utf8.constData(), utf8.size());
     }
     int integer(int c) const { return m_query.value(m_columns[c]).toInt(); }
+    qint64 id() const { return m_idColumn < 0 ? 0 : m_query.value(m_idColumn).toLongLong(); }
     int status(int c) const
     {
         const QVariant value = m_query.value(m_columns[c]);
@@ -81,6 +83,7 @@ private:
     QSqlQuery &m_query;
     QByteArray m_scratch;
     int m_columns[7];
+    int m_idColumn = -1;
     bool m_failed = false;
 };
 
@@ -94,6 +97,7 @@ template <typename Rows> void readRow(Rows &rows, TextShare &barcodes, ReadBatch
     row.barcode = rows.sharedText(Barcode, barcodes);
     row.psize = rows.text(Psize);
     row.status = rows.status(Status);
+    row.id = rows.id();
     target.setDiameter(row, rows.json(Diameter));
     target.setAppearance(row, rows.json(Appearance));
 }
@@ -156,6 +160,8 @@ public:
                 // Without case, as SQLite itself and Qt's driver match names.
                 if (m_columns[c] < 0 && name && qstricmp(name, ProductTable::columns[c]) == 0)
                     m_columns[c] = i;
+            if (m_idColumn < 0 && name && qstricmp(name, "id") == 0)
+                m_idColumn = i;
         }
     }
     ~NativeRows() { sqlite3_finalize(m_stmt); }
@@ -218,6 +224,7 @@ public:
             return QVariant(text(c)).toInt();
         }
     }
+    qint64 id() const { return m_idColumn < 0 ? 0 : qint64(sqlite3_column_int64(m_stmt, m_idColumn)); }
     int status(int c) const
     {
         const int column = m_columns[c];
@@ -259,6 +266,7 @@ private:
     QString m_error;
     sqlite3_stmt *m_stmt;
     int m_columns[7];
+    int m_idColumn = -1;
 };
 
 sqlite3 *nativeHandle(const QSqlDatabase &db)

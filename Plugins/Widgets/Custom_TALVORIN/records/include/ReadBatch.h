@@ -19,6 +19,7 @@ struct ReadRow
     size_t diameterSize = 0;
     size_t appearance = 0;
     size_t appearanceSize = 0;
+    qint64 id = 0;
 };
 
 // The rows of one batch as a query read them, kept until their records are built; the two JSON
