@@ -29,10 +29,9 @@ QVariant resultOf(int status)
 class ReportSheet
 {
 public:
-    ReportSheet(const QString &fileName, int widest, int sheetRows)
+    ReportSheet(const QString &fileName, int sheetRows)
         : m_fileName(fileName)
         , m_book(fileName, true)
-        , m_widest(widest)
         , m_sheetRows(sheetRows)
     {
     }
@@ -45,10 +44,12 @@ public:
 
 private:
     void writeHoles(const tlv::ProductInfo &product);
+    // "Diameter" over the hole columns of the widest product, on every sheet.
+    void mergeHeaders();
 
     QString m_fileName;
     XlsxWorkbook m_book;
-    int m_widest;
+    int m_widest = 0;
     int m_sheetRows;
     int m_row = 2;
     int m_sheets = 1;
@@ -68,20 +69,27 @@ void ReportSheet::writeHeader()
         QStringLiteral("Length"), QStringLiteral("Diameter") };
     for (int c = 0; c < 7; ++c)
         m_book.write(1, c + 1, headers[c]);
+}
+
+void ReportSheet::mergeHeaders()
+{
     if (m_widest < 2)
         return;
     int lastColumn = firstHoleColumn - 1 + m_widest;
-    if (lastColumn > XlsxWorkbook::MaxColumns) {
-        qCritical() << "The widest product has" << m_widest
-                    << "holes; the header merge stops at the last column" << XlsxWorkbook::MaxColumns << "of"
-                    << m_fileName;
-        lastColumn = XlsxWorkbook::MaxColumns;
+    for (int sheet = 1; sheet <= m_book.sheetCount(); ++sheet) {
+        if (lastColumn > XlsxWorkbook::MaxColumns) {
+            qCritical() << "The widest product has" << m_widest
+                        << "holes; the header merge stops at the last column" << XlsxWorkbook::MaxColumns
+                        << "of" << m_fileName;
+            lastColumn = XlsxWorkbook::MaxColumns;
+        }
+        m_book.mergeWritten(sheet, 1, firstHoleColumn, 1, lastColumn);
     }
-    m_book.mergeCells(1, firstHoleColumn, 1, lastColumn, headers[6]);
 }
 
 void ReportSheet::writeProduct(const tlv::ProductInfo &product)
 {
+    m_widest = std::max(m_widest, int(product.vtHoles.size()));
     if (m_row > m_sheetRows) {
         if (m_stuck || !m_book.addSheet()) {
             m_stuck = true;
@@ -133,6 +141,7 @@ void ReportSheet::writeHoles(const tlv::ProductInfo &product)
 
 bool ReportSheet::save(const std::function<bool()> &proceed)
 {
+    mergeHeaders();
     if (m_skippedHoles > 0)
         qCritical().noquote() << QStringLiteral(
             "%1: %2 hole(s) numbered below 0 or above %3 have no column and "
@@ -160,27 +169,49 @@ bool ReportWorkbookWriter::write(const QString &fileName, const Products &produc
     return writeReportWorkbook(fileName, products, progress, XlsxWorkbook::MaxRows);
 }
 
+bool ReportWorkbookWriter::write(const QString &fileName, const Source &source, const Progress &progress)
+{
+    return writeReportWorkbook(fileName, source, progress, XlsxWorkbook::MaxRows);
+}
+
 bool writeReportWorkbook(const QString &fileName, const ReportWorkbookWriter::Products &products,
     const ReportWorkbookWriter::Progress &progress, int sheetRows)
 {
-    // Row 1 and its merge must reach the sheet before the product rows.
-    int widest = 0;
-    for (const auto &product : products) {
-        if (product)
-            widest = std::max(widest, int(product->vtHoles.size()));
-    }
+    bool given = false;
+    const ReportWorkbookWriter::Source all = [&](ReportWorkbookWriter::Products &batch) {
+        if (given)
+            return ReportWorkbookWriter::Pull::End;
+        given = true;
+        batch = products; // shares the vector's data, copies nothing
+        return ReportWorkbookWriter::Pull::More;
+    };
+    return writeReportWorkbook(fileName, all, progress, sheetRows);
+}
 
-    ReportSheet sheet(fileName, widest, qBound(2, sheetRows, XlsxWorkbook::MaxRows));
+bool writeReportWorkbook(const QString &fileName, const ReportWorkbookWriter::Source &source,
+    const ReportWorkbookWriter::Progress &progress, int sheetRows)
+{
+    ReportSheet sheet(fileName, qBound(2, sheetRows, XlsxWorkbook::MaxRows));
     if (!sheet.isValid())
         return false;
     sheet.writeHeader();
     int done = 0;
-    for (const auto &product : products) {
-        if (product)
-            sheet.writeProduct(*product);
-        if (progress && ++done % ReportWorkbookWriter::ProgressInterval == 0 && !progress(done))
+    ReportWorkbookWriter::Products batch;
+    for (;;) {
+        batch.clear();
+        const ReportWorkbookWriter::Pull pulled = source(batch);
+        if (pulled == ReportWorkbookWriter::Pull::Failed)
             return false;
+        for (const auto &product : qAsConst(batch)) {
+            if (product)
+                sheet.writeProduct(*product);
+            if (progress && ++done % ReportWorkbookWriter::ProgressInterval == 0 && !progress(done))
+                return false;
+        }
+        if (pulled == ReportWorkbookWriter::Pull::End)
+            break;
     }
+    batch.clear();
     if (progress && done % ReportWorkbookWriter::ProgressInterval != 0 && !progress(done))
         return false;
     // Asked again once the file is written, before it replaces an earlier one.

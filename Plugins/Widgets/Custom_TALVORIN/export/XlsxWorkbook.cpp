@@ -9,9 +9,11 @@
 #include <xlsxwriter.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -536,6 +538,36 @@ bool XlsxWorkbook::mergeCells(
         lxw_col_t(firstColumn - 1), lxw_row_t(lastRow - 1), lxw_col_t(lastColumn - 1), m_scratch.constData(),
         m_formats[styleIndex(style)]);
     return checkError(error, "a merge", firstRow, firstColumn);
+}
+
+bool XlsxWorkbook::mergeWritten(int sheet, int firstRow, int firstColumn, int lastRow, int lastColumn)
+{
+    if (!m_book || sheet < 1 || sheet > m_sheets.size() || !checkCell(firstRow, firstColumn, "A merge")
+        || !checkCell(lastRow, lastColumn, "A merge"))
+        return false;
+    if (lastRow < firstRow || lastColumn < firstColumn
+        || (firstRow == lastRow && firstColumn == lastColumn)) {
+        qCritical("A merge of rows %d to %d, columns %d to %d needs at least two cells; not merged", firstRow,
+            lastRow, firstColumn, lastColumn);
+        return false;
+    }
+    // A merge is only a note written after the sheet's rows; worksheet_merge_range() would also
+    // write its cells, which constant-memory mode refuses for rows already on disk. The sheet
+    // frees the note with its others.
+    lxw_worksheet *target = m_sheets.at(sheet - 1);
+    auto *range = static_cast<lxw_merged_range *>(std::calloc(1, sizeof(lxw_merged_range)));
+    if (!range)
+        return checkError(LXW_ERROR_MEMORY_MALLOC_FAILED, "a merge", firstRow, firstColumn);
+    range->first_row = lxw_row_t(firstRow - 1);
+    range->first_col = lxw_col_t(firstColumn - 1);
+    range->last_row = lxw_row_t(lastRow - 1);
+    range->last_col = lxw_col_t(lastColumn - 1);
+    STAILQ_INSERT_TAIL(target->merged_ranges, range, list_pointers);
+    ++target->merged_range_count;
+    // The sheet's dimension covers the merge, as worksheet_merge_range() makes it.
+    target->dim_rowmax = std::max(target->dim_rowmax, range->last_row);
+    target->dim_colmax = std::max(target->dim_colmax, range->last_col);
+    return true;
 }
 
 void XlsxWorkbook::logChanges() const

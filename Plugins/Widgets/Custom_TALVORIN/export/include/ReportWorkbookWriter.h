@@ -26,4 +26,14 @@ public:
     // before the saved file replaces an earlier one. Returns whether the file was saved; a
     // stopped export saves nothing and leaves an earlier file as it was.
     static bool write(const QString &fileName, const Products &products, const Progress &progress = {});
+
+    // Where the streaming write() takes its products from, batch by batch: fills `batch` (given
+    // empty) and says whether more may follow. Failed stops the export as a stopped progress does.
+    enum class Pull { More, End, Failed };
+    using Source = std::function<Pull(Products &batch)>;
+
+    // The same workbook from products pulled as they are written, so memory stays flat however
+    // many there are; the header's merge over the hole columns is noted at the end. write() above
+    // runs through this one.
+    static bool write(const QString &fileName, const Source &source, const Progress &progress = {});
 };

@@ -57,6 +57,11 @@ public:
     // Merges the range; the top-left cell gets text, the other cells are blank.
     bool mergeCells(int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text,
         Style style = Style::Default);
+    // Merges a range of sheet `sheet` (counted from 1) whose top-left cell was written already and
+    // whose other cells are empty: what mergeCells() leaves with the default style, for rows that
+    // constant-memory mode has sent to disk.
+    bool mergeWritten(int sheet, int firstRow, int firstColumn, int lastRow, int lastColumn);
+    int sheetCount() const { return int(m_sheets.size()); }
     // Writes the file, reads it back, puts it in place and releases the workbook; later calls do
     // nothing and return false. proceed, when given, is asked just before the file would replace
     // the target: false discards it. Failures are logged with the file name and the reason.
