@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <limits>
+
 namespace {
 
 const char *const kMarkSql
@@ -111,7 +113,8 @@ const char *const kSearchSql
       "where p.id > arg.mark and p.uptime between arg.f and arg.t and p.barcode like arg.pat escape '\\'";
 
 // The first `limit` time-index entries before the cut-off, in key order; bound: cut-off, limit.
-#define TLV_DUE_ENTRIES "select uptime, id from tlv_index_time where uptime < ? order by uptime, id limit ?"
+#define TLV_DUE_ENTRIES                                                                                      \
+    "select uptime, id from tlv_index_time where uptime < ? and id <= ? order by uptime, id limit ?"
 
 } // namespace
 
@@ -194,16 +197,19 @@ int HistoryIndex::indexSlice(QSqlDatabase &db, int limit, QString *error)
 }
 
 int HistoryIndex::retireSlice(
-    QSqlDatabase &db, const QString &cutoff, int limit, int *products, QString *error)
+    QSqlDatabase &db, const QString &cutoff, int limit, int *products, QString *error, qint64 maxId)
 {
+    if (maxId < 0)
+        maxId = std::numeric_limits<qint64>::max();
     if (products)
         *products = 0;
     WriteTransaction transaction(db);
     if (!transaction.begin(error))
         return -1;
     const qint64 mark = scalar(db, kMarkSql, {}, error);
-    const qint64 indexed
-        = mark < 0 ? -1 : scalar(db, "select count(*) from (" TLV_DUE_ENTRIES ")", { cutoff, limit }, error);
+    const qint64 indexed = mark < 0
+        ? -1
+        : scalar(db, "select count(*) from (" TLV_DUE_ENTRIES ")", { cutoff, maxId, limit }, error);
     if (indexed < 0)
         return -1;
     QSqlQuery query(db);
@@ -214,16 +220,16 @@ int HistoryIndex::retireSlice(
                 "delete from tlv_index_barcode where (barcode, uptime, id) in "
                 "(select p.barcode, x.uptime, x.id from (" TLV_DUE_ENTRIES ") x "
                 "cross join product_data_new p not indexed where p.id = x.id and p.barcode is not null)",
-                { cutoff, limit }, error))
+                { cutoff, maxId, limit }, error))
             return -1;
         if (!run(query,
                 "delete from product_data_new not indexed where uptime < ? and id in "
                 "(select id from (" TLV_DUE_ENTRIES "))",
-                { cutoff, cutoff, limit }, error))
+                { cutoff, cutoff, maxId, limit }, error))
             return -1;
         deleted = query.numRowsAffected();
         if (!run(query, "delete from tlv_index_time where (uptime, id) in (" TLV_DUE_ENTRIES ")",
-                { cutoff, limit }, error))
+                { cutoff, maxId, limit }, error))
             return -1;
     }
     int tail = 0;
@@ -231,9 +237,9 @@ int HistoryIndex::retireSlice(
         // The few rows above the mark, which the keeper indexes within a second anyway.
         if (!run(query,
                 "delete from product_data_new not indexed where id in "
-                "(select id from product_data_new not indexed where id > ? and uptime < ? "
+                "(select id from product_data_new not indexed where id > ? and id <= ? and uptime < ? "
                 "order by id limit ?)",
-                { mark, cutoff, limit - int(indexed) }, error))
+                { mark, maxId, cutoff, limit - int(indexed) }, error))
             return -1;
         tail = query.numRowsAffected();
     }

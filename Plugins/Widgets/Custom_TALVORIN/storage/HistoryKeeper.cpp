@@ -1,6 +1,7 @@
 #include "HistoryKeeper.h"
 
 #include "HistoryIndex.h"
+#include "SyncMark.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -227,7 +228,10 @@ int HistoryKeeper::retireStep()
 {
     int products = 0;
     QString error;
-    const int taken = HistoryIndex::retireSlice(m_db, m_cutoff, retireRows, &products, &error);
+    // Products the central feed has not sent yet stay, however old; its mark only grows, so it is
+    // read again for every slice.
+    const int taken = HistoryIndex::retireSlice(
+        m_db, m_cutoff, retireRows, &products, &error, SyncMark::retentionLimit(m_dbPath));
     if (taken < 0 && busy(error))
         return pauseMs;
     m_retired += products;

@@ -32,8 +32,10 @@ int indexSlice(QSqlDatabase &db, int limit, QString *error);
 // Deletes, in one write transaction, up to `limit` products stamped before `cutoff` (compared
 // as text, as the stored stamps always were) with their index entries, indexed ones first, then
 // from the unindexed tail. Returns the entries it took (less than `limit` when no more are due),
-// -1 on failure; `products` receives the rows deleted from product_data_new.
-int retireSlice(QSqlDatabase &db, const QString &cutoff, int limit, int *products, QString *error);
+// -1 on failure; `products` receives the rows deleted from product_data_new. Rows with an id above
+// `maxId` are kept whatever their age (-1: no such limit).
+int retireSlice(
+    QSqlDatabase &db, const QString &cutoff, int limit, int *products, QString *error, qint64 maxId = -1);
 
 // `select *` rows of product_data_new with uptime between :from and :to.
 QString rangeSql();
