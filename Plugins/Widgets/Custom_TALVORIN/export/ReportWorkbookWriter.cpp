@@ -43,7 +43,6 @@ public:
     bool save(const std::function<bool()> &proceed);
 
 private:
-    void writeHoles(const tlv::ProductInfo &product);
     // "Diameter" over the hole columns of the widest product, on every sheet.
     void mergeHeaders();
 
@@ -58,8 +57,7 @@ private:
     int m_skippedHoles = 0;
     int m_firstSkippedIdx = 0;
     int m_firstSkippedPid = 0;
-    // The holes of one row, ordered by column with the last of equal numbers kept.
-    QVector<std::pair<int, const tlv::HoleInfo *>> m_rowHoles;
+    ReportWorkbookWriter::Row m_cells; // the row being written, its buffers kept for the next
 };
 
 void ReportSheet::writeHeader()
@@ -100,43 +98,24 @@ void ReportSheet::writeProduct(const tlv::ProductInfo &product)
         writeHeader();
     }
     ++m_products;
+    ReportWorkbookWriter::rowOf(product, m_cells);
     m_book.write(m_row, 1, product.uptime);
     m_book.write(m_row, 2, product.pid);
-    const QVector<QStringRef> parts = product.barcode.splitRef(QLatin1Char(','), Qt::KeepEmptyParts);
-    if (!parts.at(0).isEmpty())
-        m_book.write(m_row, 3, parts.at(0).toString());
-    if (parts.size() > 1 && !parts.at(1).isEmpty())
-        m_book.write(m_row, 4, parts.at(1).toString());
-    m_book.write(m_row, 5, resultOf(product.status));
+    if (!m_cells.material.isEmpty())
+        m_book.write(m_row, 3, m_cells.material);
+    if (!m_cells.order.isEmpty())
+        m_book.write(m_row, 4, m_cells.order);
+    m_book.write(m_row, 5, m_cells.result);
     m_book.write(m_row, 6, product.psize);
-    writeHoles(product);
+    if (m_cells.outOfRange > 0 && m_skippedHoles == 0) {
+        m_firstSkippedIdx = m_cells.firstOutOfRange;
+        m_firstSkippedPid = product.pid;
+    }
+    m_skippedHoles += m_cells.outOfRange;
+    for (const auto &hole : qAsConst(m_cells.holes))
+        m_book.write(m_row, firstHoleColumn + hole.first, hole.second->value,
+            hole.second->status ? XlsxWorkbook::Style::Centred : XlsxWorkbook::Style::Red);
     ++m_row;
-}
-
-void ReportSheet::writeHoles(const tlv::ProductInfo &product)
-{
-    m_rowHoles.clear();
-    for (const auto &hole : product.vtHoles) {
-        if (!hole)
-            continue;
-        if (hole->idx < 0 || hole->idx > lastHoleIdx) {
-            if (m_skippedHoles++ == 0) {
-                m_firstSkippedIdx = hole->idx;
-                m_firstSkippedPid = product.pid;
-            }
-            continue;
-        }
-        m_rowHoles.append({ hole->idx, hole.get() });
-    }
-    std::stable_sort(
-        m_rowHoles.begin(), m_rowHoles.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (int i = 0; i < m_rowHoles.size(); ++i) {
-        if (i + 1 < m_rowHoles.size() && m_rowHoles.at(i + 1).first == m_rowHoles.at(i).first)
-            continue;
-        const tlv::HoleInfo *hole = m_rowHoles.at(i).second;
-        m_book.write(m_row, firstHoleColumn + hole->idx, hole->value,
-            hole->status ? XlsxWorkbook::Style::Centred : XlsxWorkbook::Style::Red);
-    }
 }
 
 bool ReportSheet::save(const std::function<bool()> &proceed)
@@ -163,6 +142,37 @@ bool ReportSheet::save(const std::function<bool()> &proceed)
 }
 
 } // namespace
+
+void ReportWorkbookWriter::rowOf(const tlv::ProductInfo &product, Row &row)
+{
+    const QVector<QStringRef> parts = product.barcode.splitRef(QLatin1Char(','), Qt::KeepEmptyParts);
+    row.material = parts.at(0).toString();
+    row.order = parts.size() > 1 ? parts.at(1).toString() : QString();
+    row.result = resultOf(product.status);
+    row.outOfRange = 0;
+    row.firstOutOfRange = 0;
+    row.holes.clear();
+    for (const auto &hole : product.vtHoles) {
+        if (!hole)
+            continue;
+        if (hole->idx < 0 || hole->idx > lastHoleIdx) {
+            if (row.outOfRange++ == 0)
+                row.firstOutOfRange = hole->idx;
+            continue;
+        }
+        row.holes.append({ hole->idx, hole.get() });
+    }
+    std::stable_sort(
+        row.holes.begin(), row.holes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    // A later hole of the same number takes the column.
+    int kept = 0;
+    for (int i = 0; i < row.holes.size(); ++i) {
+        if (i + 1 < row.holes.size() && row.holes.at(i + 1).first == row.holes.at(i).first)
+            continue;
+        row.holes[kept++] = row.holes.at(i);
+    }
+    row.holes.resize(kept);
+}
 
 bool ReportWorkbookWriter::write(const QString &fileName, const Products &products, const Progress &progress)
 {

@@ -3,10 +3,12 @@
 #include "ProductInfo.h"
 
 #include <QString>
+#include <QVariant>
 #include <QVector>
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 // Writes the report's products to an xlsx workbook: one header row, then one row per product
 // with its hole diameters spread over the columns from G on by hole number. Products beyond a
@@ -26,6 +28,22 @@ public:
     // before the saved file replaces an earlier one. Returns whether the file was saved; a
     // stopped export saves nothing and leaves an earlier file as it was.
     static bool write(const QString &fileName, const Products &products, const Progress &progress = {});
+
+    // A product's cells as the sheet has them: the barcode's parts before and after its first
+    // comma, the result (a text, or the number of an unknown status), and the holes by hole
+    // number (column G + number), the last of equal numbers kept. Holes whose number has no column
+    // are left out and counted.
+    struct Row
+    {
+        QString material;
+        QString order;
+        QVariant result;
+        QVector<std::pair<int, const tlv::HoleInfo *>> holes;
+        int outOfRange = 0;
+        int firstOutOfRange = 0;
+    };
+    // Fills `row` (its buffers reused) for `product`; its holes point into the product.
+    static void rowOf(const tlv::ProductInfo &product, Row &row);
 
     // Where the streaming write() takes its products from, batch by batch: fills `batch` (given
     // empty) and says whether more may follow. Failed stops the export as a stopped progress does.
