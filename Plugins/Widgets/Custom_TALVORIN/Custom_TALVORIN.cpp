@@ -198,7 +198,13 @@ void Custom_TALVORIN::initDB()
 
 bool Custom_TALVORIN::updateProductData()
 {
-    return m_store.store(m_product.row(m_barcode));
+    const bool stored = m_store.store(m_product.row(m_barcode));
+    // Only once the product is in the file: its id starts any limits that changed.
+    if (stored && m_historyOwner) {
+        QSqlDatabase db = m_store.database();
+        m_limits.record(db, m_product.limits());
+    }
+    return stored;
 }
 
 void Custom_TALVORIN::onCameraDetectionCompleted(const ProductProcessData &detection)

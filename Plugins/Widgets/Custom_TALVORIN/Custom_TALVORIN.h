@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LimitRecorder.h"
 #include "MeasuredProduct.h"
 #include "ProductStore.h"
 
@@ -70,4 +71,5 @@ private:
     QJsonValue m_keepDaysValue = QJsonValue(QJsonValue::Undefined);
     QObject *m_historyOwner = nullptr; // the history keeper's, while it runs
     int m_historyRetention = -1;
+    LimitRecorder m_limits; // with the history on: the limits each product was judged against
 };

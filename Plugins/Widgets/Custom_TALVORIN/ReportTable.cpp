@@ -1,6 +1,7 @@
 #include "ReportTable.h"
 #include "ui_ReportTable.h"
 
+#include "CapabilityView.h"
 #include "FindSequence.h"
 #include "HistorySwitch.h"
 #include "QFrameHelper.h"
@@ -295,6 +296,21 @@ void ReportTable::addSearchField()
     m_search->setMinimumSize(220, 28);
     ui->horizontalLayout_5->addWidget(m_search);
     connect(m_search, &QLineEdit::returnPressed, this, &ReportTable::Slot_BtnFindClicked);
+
+    auto *capability = new QPushButton(QStringLiteral("过程能力"), ui->centralWidget);
+    capability->setObjectName(QStringLiteral("btnCapability"));
+    capability->setMinimumSize(100, 32);
+    ui->horizontalLayout_5->addWidget(capability);
+    connect(capability, &QPushButton::clicked, this, &ReportTable::openCapability);
+}
+
+// The capability of the products loaded now, in a window of its own that goes when it is closed.
+void ReportTable::openCapability()
+{
+    auto *view = new CapabilityView(m_dbPath, m_tableModel->products(), this);
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setWindowModality(Qt::WindowModal);
+    view->show();
 }
 
 // The signature is the worker's signal's, by value as the queued connection delivers it.

@@ -64,6 +64,7 @@ private:
         const QList<std::shared_ptr<tlv::ApeInfo>> &findings);
     ReportWorkbookWriter::Products exportList() const;
     void releaseRecords();
+    void openCapability();
 
     Ui::ReportTableClass *ui;
     QPoint m_dragOffset;

@@ -311,7 +311,7 @@ QString checkPackage(const QString &fileName)
 
 } // namespace
 
-XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
+XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory, const QString &firstSheetName)
     : m_fileName(fileName)
     , m_targetName(linkTarget(fileName))
     , m_partName(m_targetName + QStringLiteral(".part"))
@@ -335,7 +335,7 @@ XlsxWorkbook::XlsxWorkbook(const QString &fileName, bool constantMemory)
         qCritical() << "Cannot create the workbook" << fileName;
         return;
     }
-    if (!addSheet())
+    if (!addSheet(firstSheetName))
         return;
 
     m_formats[styleIndex(Style::Default)] = nullptr;
@@ -363,11 +363,12 @@ XlsxWorkbook::~XlsxWorkbook()
         lxw_workbook_free(m_book);
 }
 
-bool XlsxWorkbook::addSheet()
+bool XlsxWorkbook::addSheet(const QString &name)
 {
     if (!m_book)
         return false;
-    lxw_worksheet *sheet = workbook_add_worksheet(m_book, nullptr);
+    const QByteArray utf8 = name.toUtf8();
+    lxw_worksheet *sheet = workbook_add_worksheet(m_book, name.isEmpty() ? nullptr : utf8.constData());
     if (!sheet) {
         qCritical() << "Cannot add a sheet to the workbook" << m_fileName;
         m_failed = true;

@@ -1,5 +1,6 @@
 #include "MeasuredProduct.h"
 
+#include "KeptLimit.h"
 #include "StoredRowWriter.h"
 #include "Tolerance.h"
 
@@ -9,6 +10,7 @@ struct Judged
 {
     double value;
     bool ok;
+    Tolerance limits;
 };
 
 Judged judge(const MeasureItem &item)
@@ -16,7 +18,7 @@ Judged judge(const MeasureItem &item)
     const double value = item.values.value(QStringLiteral("MeasureResults")).toDouble();
     const Tolerance limits { item.values.value(QStringLiteral("LowTolerance")).toDouble(),
         item.values.value(QStringLiteral("UpTolerance")).toDouble() };
-    return { value, limits.accepts(value) };
+    return { value, limits.accepts(value), limits };
 }
 
 } // namespace
@@ -39,6 +41,7 @@ void MeasuredProduct::start()
     m_holes.clear();
     m_holePositionTexts.clear();
     m_appearance.clear();
+    m_limits.clear();
 }
 
 void MeasuredProduct::add(const CameraResult &entry)
@@ -66,6 +69,7 @@ void MeasuredProduct::addSizes(const CameraResult &entry)
         const Judged judged = judge(item);
         m_ok = m_ok && judged.ok;
         m_sizeValues.insert(item.name, judged.value);
+        m_limits.insert(item.name, judged.limits);
         m_sizeLines.append(QStringLiteral("%1:\t%2").arg(item.name).arg(judged.value, 0, 'g', 6));
     }
 }
@@ -88,6 +92,7 @@ void MeasuredProduct::addHole(const CameraResult &entry)
 
     // A camera reading past 200 is a position along the chute, in tenths of a centimetre.
     const int idx = m_holes.size();
+    m_limits.insert(KeptLimit::holeName(idx), judged.limits);
     const QString positionText
         = idx < m_camPositions.size() ? m_camPositions.at(idx) : QStringLiteral("null");
     double position = -1.0;

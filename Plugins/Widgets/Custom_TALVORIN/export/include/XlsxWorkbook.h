@@ -36,7 +36,9 @@ public:
     static constexpr int MaxColumns = 16384;
     static constexpr int MaxTextLength = 32767;
 
-    explicit XlsxWorkbook(const QString &fileName, bool constantMemory = false);
+    // The first sheet is named `firstSheetName`, or as Excel names it (Sheet1) when that is empty.
+    explicit XlsxWorkbook(
+        const QString &fileName, bool constantMemory = false, const QString &firstSheetName = QString());
     ~XlsxWorkbook();
 
     XlsxWorkbook(const XlsxWorkbook &) = delete;
@@ -44,9 +46,9 @@ public:
 
     bool isValid() const { return m_sheet != nullptr; }
 
-    // Starts a further sheet, named as Excel names them (Sheet2, Sheet3, ...); later writes go to
-    // it.
-    bool addSheet();
+    // Starts a further sheet, named `name` or as Excel names them (Sheet2, Sheet3, ...); later
+    // writes go to it.
+    bool addSheet(const QString &name = QString());
 
     // A QString becomes a text cell, integral and floating-point values a number cell, a bool a
     // boolean cell; a null value or empty text writes nothing (a blank cell when styled).

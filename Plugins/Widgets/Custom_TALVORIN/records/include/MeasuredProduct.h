@@ -4,6 +4,7 @@
 #include "HoleEntry.h"
 #include "ProductStatus.h"
 #include "StoredRow.h"
+#include "Tolerance.h"
 
 #include <CameraResult.h>
 
@@ -36,6 +37,8 @@ public:
     QString holePositionText(int idx) const { return m_holePositionTexts.at(idx); }
     // The holes to mark at the end of a cycle, -1 when none; a later equal value wins.
     int largestHole() const;
+    // The limits each characteristic was judged against, by its KeptLimit name.
+    const QMap<QString, Tolerance> &limits() const { return m_limits; }
     int smallestHole() const;
 
     // The finished product as stored, stamped now.
@@ -55,4 +58,5 @@ private:
     QList<HoleEntry> m_holes;
     QStringList m_holePositionTexts;
     QList<ApeEntry> m_appearance;
+    QMap<QString, Tolerance> m_limits;
 };

@@ -1,0 +1,205 @@
+#include "CapabilityStudy.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr int kDirectHoles = 1024;
+
+bool sameLimits(const Tolerance &a, const Tolerance &b)
+{
+    const auto same = [](double x, double y) { return x == y || (std::isnan(x) && std::isnan(y)); };
+    return same(a.low, b.low) && same(a.up, b.up);
+}
+
+// One characteristic being gathered: its entries of kept limits in id order and the one in
+// force for the product at hand (products come in id order, so the cursor only moves on).
+struct Gathering
+{
+    CharacteristicCapability result;
+    std::vector<KeptLimit> kept;
+    size_t next = 0; // the first entry not yet in force
+    bool anyKnown = false; // some product of the range had kept limits
+
+    const Tolerance *inForce(qint64 id)
+    {
+        while (next < kept.size() && kept[next].fromId <= id)
+            ++next;
+        return next == 0 ? nullptr : &kept[next - 1].limits;
+    }
+    void add(qint64 id, double value, bool ng)
+    {
+        const Tolerance *limits = inForce(id);
+        if (limits)
+            anyKnown = true;
+        if (!limits || !result.hasLimits || !sameLimits(*limits, result.limits))
+            result.limitsChanged = true;
+        if (std::isfinite(value))
+            result.values.push_back(value);
+        if (ng)
+            ++result.ngCount;
+    }
+};
+
+class Gatherer
+{
+public:
+    Gatherer(QVector<KeptLimit> &limits, qint64 lastId)
+        : m_lastId(lastId)
+    {
+        std::stable_sort(limits.begin(), limits.end(), [](const KeptLimit &a, const KeptLimit &b) {
+            return a.characteristic != b.characteristic ? a.characteristic < b.characteristic
+                                                        : a.fromId < b.fromId;
+        });
+        m_limits = std::move(limits);
+    }
+
+    Gathering &hole(int idx)
+    {
+        // An index far beyond any line's holes is not worth a slot for every index below it.
+        if (idx >= kDirectHoles) {
+            auto it = m_farHoles.find(idx);
+            if (it == m_farHoles.end())
+                it = m_farHoles.insert(idx, create(KeptLimit::holeName(idx), idx));
+            return m_all[size_t(it.value())];
+        }
+        if (idx >= int(m_holes.size()))
+            m_holes.resize(size_t(idx) + 1, -1);
+        int &slot = m_holes[size_t(idx)];
+        if (slot < 0)
+            slot = create(KeptLimit::holeName(idx), idx);
+        return m_all[size_t(slot)];
+    }
+    Gathering &size(const QStringRef &name)
+    {
+        for (const auto &known : m_sizes) {
+            if (known.first == name)
+                return m_all[size_t(known.second)];
+        }
+        const int slot = create(name.toString(), -1);
+        m_sizes.emplace_back(m_all[size_t(slot)].result.name, slot);
+        return m_all[size_t(slot)];
+    }
+    std::vector<Gathering> &all() { return m_all; }
+
+private:
+    int create(const QString &name, int hole)
+    {
+        Gathering g;
+        g.result.name = name;
+        g.result.hole = hole;
+        const auto range = std::equal_range(m_limits.cbegin(), m_limits.cend(), name,
+            [](const auto &a, const auto &b) { return key(a) < key(b); });
+        g.kept.assign(range.first, range.second);
+        // The limits in force for the range's last product.
+        for (const KeptLimit &entry : g.kept) {
+            if (entry.fromId <= m_lastId) {
+                g.result.hasLimits = true;
+                g.result.limits = entry.limits;
+            }
+        }
+        g.result.ngCount = 0;
+        m_all.push_back(std::move(g));
+        return int(m_all.size()) - 1;
+    }
+    static const QString &key(const KeptLimit &entry) { return entry.characteristic; }
+    static const QString &key(const QString &name) { return name; }
+
+    QVector<KeptLimit> m_limits;
+    qint64 m_lastId;
+    std::vector<Gathering> m_all;
+    std::vector<int> m_holes;
+    QHash<int, int> m_farHoles;
+    std::vector<std::pair<QString, int>> m_sizes;
+};
+
+void addSizes(Gatherer &gatherer, const tlv::ProductInfo &product)
+{
+    // "name:value;name:value", the value after the name's last colon.
+    const QVector<QStringRef> items = product.psize.splitRef(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QStringRef &item : items) {
+        const int colon = item.lastIndexOf(QLatin1Char(':'));
+        if (colon < 0)
+            continue;
+        const double value = CapabilityStudy::number(item.mid(colon + 1).toString());
+        Gathering &g = gatherer.size(item.left(colon));
+        const Tolerance *limits = g.inForce(product.id);
+        g.add(product.id, value, limits && !limits->accepts(value));
+    }
+}
+
+} // namespace
+
+double CapabilityStudy::number(const QString &text)
+{
+    char bytes[64];
+    const int size = text.size();
+    if (size == 0 || size >= int(sizeof bytes))
+        return kNaN;
+    const QChar *chars = text.constData();
+    for (int i = 0; i < size; ++i) {
+        const ushort c = chars[i].unicode();
+        if (c > 127)
+            return kNaN;
+        bytes[i] = char(c);
+    }
+    double value = kNaN;
+    const std::from_chars_result read = std::from_chars(bytes, bytes + size, value);
+    return read.ec == std::errc() && read.ptr == bytes + size ? value : kNaN;
+}
+
+QVector<CharacteristicCapability> CapabilityStudy::run(const Products &products, QVector<KeptLimit> limits)
+{
+    Products ordered;
+    ordered.reserve(products.size());
+    for (const std::shared_ptr<tlv::ProductInfo> &product : products) {
+        if (product)
+            ordered.append(product);
+    }
+    const auto byId = [](const std::shared_ptr<tlv::ProductInfo> &a,
+                          const std::shared_ptr<tlv::ProductInfo> &b) { return a->id < b->id; };
+    if (!std::is_sorted(ordered.cbegin(), ordered.cend(), byId))
+        std::stable_sort(ordered.begin(), ordered.end(), byId);
+
+    Gatherer gatherer(limits, ordered.isEmpty() ? 0 : ordered.constLast()->id);
+    for (const std::shared_ptr<tlv::ProductInfo> &product : qAsConst(ordered)) {
+        for (const std::shared_ptr<tlv::HoleInfo> &hole : product->vtHoles) {
+            if (hole && hole->idx >= 0)
+                gatherer.hole(hole->idx).add(product->id, number(hole->value), !hole->status);
+        }
+        addSizes(gatherer, *product);
+    }
+
+    QVector<CharacteristicCapability> results;
+    results.reserve(int(gatherer.all().size()));
+    for (Gathering &g : gatherer.all()) {
+        CharacteristicCapability &c = g.result;
+        c.statistics = ProcessStatistics::of(c.values);
+        if (c.hasLimits)
+            c.indices = CapabilityIndices::of(c.statistics, c.limits);
+        else
+            c.limitsChanged = c.limitsChanged && g.anyKnown;
+        if (c.hole < 0 && !g.anyKnown)
+            c.ngCount = -1;
+        results.append(std::move(c));
+    }
+    std::sort(results.begin(), results.end(),
+        [](const CharacteristicCapability &a, const CharacteristicCapability &b) {
+            const bool aCpk = std::isfinite(a.indices.cpk);
+            const bool bCpk = std::isfinite(b.indices.cpk);
+            if (aCpk != bCpk)
+                return aCpk;
+            if (aCpk && a.indices.cpk != b.indices.cpk)
+                return a.indices.cpk < b.indices.cpk;
+            if ((a.hole < 0) != (b.hole < 0))
+                return a.hole >= 0;
+            return a.hole >= 0 ? a.hole < b.hole : a.name < b.name;
+        });
+    return results;
+}
