@@ -129,10 +129,12 @@ QString diskSpace(const QString &folder)
     return text;
 }
 
-bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed)
+// With the history on, the limits are kept too, as the panel keeps them.
+bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed, bool history)
 {
 #ifdef TLV_HAVE_DATAGEN
-    if (!ProductDataGenerator::generate(dbPath, products, days, QDateTime::currentDateTime(), kHoles, seed)) {
+    if (!ProductDataGenerator::generate(
+            dbPath, products, days, QDateTime::currentDateTime(), kHoles, seed, history)) {
         qCritical().noquote() << "could not seed" << dbPath;
         return false;
     }
@@ -143,6 +145,7 @@ bool seedDatabase(const QString &dbPath, int products, int days, quint32 seed)
     Q_UNUSED(products);
     Q_UNUSED(days);
     Q_UNUSED(seed);
+    Q_UNUSED(history);
     qCritical() << "--seed-demo: this build has no data generator";
     return false;
 #endif
@@ -220,7 +223,8 @@ bool StationRun::prepareDatabase()
         return false;
     }
     m_seed = m_options.fixedSeed ? m_options.seed : QRandomGenerator::global()->generate();
-    if (m_options.seedDemo > 0 && !seedDatabase(m_dbPath, m_options.seedDemo, m_options.seedDays, m_seed))
+    if (m_options.seedDemo > 0
+        && !seedDatabase(m_dbPath, m_options.seedDemo, m_options.seedDays, m_seed, m_options.history))
         return false;
     m_rowsBefore = countRows(m_dbPath);
     const qlonglong lastPid = m_rowsBefore < 0

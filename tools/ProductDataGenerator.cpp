@@ -2,6 +2,8 @@
 
 #include "ApeEntry.h"
 #include "HoleEntry.h"
+#include "KeptLimit.h"
+#include "LimitTable.h"
 #include "ProductStatus.h"
 #include "ProductStore.h"
 #include "ProductTable.h"
@@ -27,6 +29,8 @@ namespace {
 constexpr double kNominalDiameter = 8.0;
 constexpr Tolerance kDiameterLimits { kNominalDiameter - 0.05, kNominalDiameter + 0.05 };
 constexpr double kHolePitchReadings = 115.0; // chute readings between two holes
+constexpr Tolerance kLengthLimits { 1198.5, 1201.5 };
+constexpr Tolerance kWidthLimits { 34.94, 35.06 };
 
 double gaussian(QRandomGenerator &rng, double sigma)
 {
@@ -103,7 +107,30 @@ Product makeProduct(QRandomGenerator &rng, int holes, const QStringList &materia
     return p;
 }
 
-bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int holes, quint32 seed)
+// The limits the products are made against, from the first product of this fill on.
+bool keepLimits(QSqlDatabase &db, int holes)
+{
+    QSqlQuery query(db);
+    QString error;
+    if (!query.exec(QStringLiteral("select coalesce(max(id), 0) + 1 from product_data_new"))
+        || !query.next()) {
+        qCritical() << "ProductDataGenerator: cannot read the next id:" << query.lastError().text();
+        return false;
+    }
+    QMap<QString, Tolerance> limits { { QStringLiteral("TALVORIN长度"), kLengthLimits },
+        { QStringLiteral("宽度"), kWidthLimits } };
+    for (int i = 0; i < holes; ++i)
+        limits.insert(KeptLimit::holeName(i), kDiameterLimits);
+    if (!LimitTable::create(db, &error)
+        || !LimitTable::insert(db, query.value(0).toLongLong(), limits, &error)) {
+        qCritical() << "ProductDataGenerator: cannot keep the limits:" << error;
+        return false;
+    }
+    return true;
+}
+
+bool fill(
+    QSqlDatabase &db, int products, int days, const QDateTime &end, int holes, quint32 seed, bool limits)
 {
     QSqlQuery query(db);
     if (!db.tables().contains(QStringLiteral("product_data_new"))
@@ -113,6 +140,10 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
     }
     if (!db.transaction()) {
         qCritical() << "ProductDataGenerator: transaction failed:" << db.lastError().text();
+        return false;
+    }
+    if (limits && !keepLimits(db, holes)) {
+        db.rollback();
         return false;
     }
     if (!query.prepare(QLatin1String(ProductTable::insertSql))) {
@@ -153,8 +184,8 @@ bool fill(QSqlDatabase &db, int products, int days, const QDateTime &end, int ho
 
 } // namespace
 
-bool ProductDataGenerator::generate(
-    const QString &dbPath, int products, int days, const QDateTime &end, int holes, quint32 seed)
+bool ProductDataGenerator::generate(const QString &dbPath, int products, int days, const QDateTime &end,
+    int holes, quint32 seed, bool keepLimits)
 {
     if (products < 0 || days < 0 || holes < 0) {
         qCritical() << "ProductDataGenerator: negative count";
@@ -173,7 +204,7 @@ bool ProductDataGenerator::generate(
         if (!db.open()) {
             qCritical() << "ProductDataGenerator: open failed:" << db.lastError().text();
         } else {
-            ok = fill(db, products, days, end, holes, seed);
+            ok = fill(db, products, days, end, holes, seed, keepLimits);
             db.close();
         }
     }

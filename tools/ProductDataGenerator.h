@@ -11,6 +11,8 @@ public:
     // Creates the folder and the table when missing, then inserts `products` rows spread
     // evenly over `days` days ending at `end` (the last row is stamped `end`), each with
     // `holes` holes. All rows go in one transaction. False (with a critical log) on failure.
-    static bool generate(
-        const QString &dbPath, int products, int days, const QDateTime &end, int holes, quint32 seed);
+    // With `keepLimits` the limits of every hole and size are kept from the first product on, as a
+    // panel with the history switched on keeps them.
+    static bool generate(const QString &dbPath, int products, int days, const QDateTime &end, int holes,
+        quint32 seed, bool keepLimits = true);
 };

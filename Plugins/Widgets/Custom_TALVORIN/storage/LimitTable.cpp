@@ -34,6 +34,16 @@ bool LimitTable::append(
 {
     if (!db.transaction())
         return fail(db.lastError(), error);
+    if (!insert(db, fromId, limits, error)) {
+        db.rollback();
+        return false;
+    }
+    return db.commit() || fail(db.lastError(), error);
+}
+
+bool LimitTable::insert(
+    QSqlDatabase &db, qint64 fromId, const QMap<QString, Tolerance> &limits, QString *error)
+{
     QSqlQuery query(db);
     bool ok = query.prepare(QStringLiteral(
         "insert or replace into tlv_limits (characteristic, from_id, low, up) values (?, ?, ?, ?)"));
@@ -44,12 +54,7 @@ bool LimitTable::append(
         query.addBindValue(it.value().up);
         ok = query.exec();
     }
-    if (!ok) {
-        const QSqlError why = query.lastError();
-        db.rollback();
-        return fail(why, error);
-    }
-    return db.commit() || fail(db.lastError(), error);
+    return ok || fail(query.lastError(), error);
 }
 
 bool LimitTable::read(QSqlDatabase &db, QVector<KeptLimit> &entries, QString *error)

@@ -24,6 +24,8 @@ constexpr const char *createSql = "create table if not exists tlv_limits (charac
 bool create(QSqlDatabase &db, QString *error);
 // Entries for `limits`, all starting at `fromId`, in one transaction.
 bool append(QSqlDatabase &db, qint64 fromId, const QMap<QString, Tolerance> &limits, QString *error);
+// The same within the caller's transaction.
+bool insert(QSqlDatabase &db, qint64 fromId, const QMap<QString, Tolerance> &limits, QString *error);
 // Every entry; a file without the table has none.
 bool read(QSqlDatabase &db, QVector<KeptLimit> &entries, QString *error);
 // The same on a connection of its own, from any thread.
