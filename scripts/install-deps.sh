@@ -6,6 +6,7 @@ packages=(
     build-essential cmake pkg-config binutils ccache
     qtbase5-dev libqt5sql5-sqlite libqt5charts5-dev
     libxlsxwriter-dev libminizip-dev libsimdjson-dev libsqlite3-dev sqlite3
+    postgresql-15 libpq-dev
     fonts-wqy-microhei
     python3 python3-openpyxl
     xvfb xauth
