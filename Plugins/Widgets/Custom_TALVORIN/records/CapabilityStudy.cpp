@@ -6,11 +6,15 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kDirectHoles = 1024;
+// Below this many products a second thread costs more than it saves.
+constexpr int kShareFrom = 5000;
 
 bool sameLimits(const Tolerance &a, const Tolerance &b)
 {
@@ -47,17 +51,60 @@ struct Gathering
     }
 };
 
+// The records share one text per distinct number, so most values are found by the address of
+// their text instead of being read again. Slots are overwritten on collision.
+class NumberCache
+{
+public:
+    double number(const QString &text)
+    {
+        const auto address = reinterpret_cast<quintptr>(text.constData());
+        Slot &slot = m_slots[(address >> 3) * 0x9E3779B97F4A7C15ull >> (64 - kBits)];
+        // The address alone could be a freed text's reused; the size is checked as a cheap guard,
+        // and the records (and so their texts) outlive the study.
+        if (slot.address != address || slot.size != text.size()) {
+            slot.address = address;
+            slot.size = text.size();
+            slot.value = CapabilityStudy::number(text);
+        }
+        return slot.value;
+    }
+
+private:
+    static constexpr int kBits = 14;
+    struct Slot
+    {
+        quintptr address = 0;
+        int size = -1;
+        double value = 0.0;
+    };
+    std::vector<Slot> m_slots = std::vector<Slot>(size_t(1) << kBits);
+};
+
 class Gatherer
 {
 public:
-    Gatherer(QVector<KeptLimit> &limits, qint64 lastId)
-        : m_lastId(lastId)
+    // `limits` sorted by characteristic and id.
+    Gatherer(const QVector<KeptLimit> &limits, qint64 lastId)
+        : m_limits(limits)
+        , m_lastId(lastId)
     {
-        std::stable_sort(limits.begin(), limits.end(), [](const KeptLimit &a, const KeptLimit &b) {
-            return a.characteristic != b.characteristic ? a.characteristic < b.characteristic
-                                                        : a.fromId < b.fromId;
-        });
-        m_limits = std::move(limits);
+    }
+
+    // The products from `begin` to `end`, in id order.
+    void gather(const std::shared_ptr<tlv::ProductInfo> *begin, const std::shared_ptr<tlv::ProductInfo> *end);
+
+    // Appends what `later` gathered over the products after this one's.
+    void append(Gatherer &later)
+    {
+        for (Gathering &g : later.m_all) {
+            Gathering &mine = g.result.hole >= 0 ? hole(g.result.hole) : size(QStringRef(&g.result.name));
+            mine.result.values.insert(
+                mine.result.values.end(), g.result.values.cbegin(), g.result.values.cend());
+            mine.result.ngCount += g.result.ngCount;
+            mine.result.limitsChanged = mine.result.limitsChanged || g.result.limitsChanged;
+            mine.anyKnown = mine.anyKnown || g.anyKnown;
+        }
     }
 
     Gathering &hole(int idx)
@@ -111,8 +158,9 @@ private:
     static const QString &key(const KeptLimit &entry) { return entry.characteristic; }
     static const QString &key(const QString &name) { return name; }
 
-    QVector<KeptLimit> m_limits;
+    const QVector<KeptLimit> &m_limits;
     qint64 m_lastId;
+    NumberCache m_numbers;
     std::vector<Gathering> m_all;
     std::vector<int> m_holes;
     QHash<int, int> m_farHoles;
@@ -131,6 +179,19 @@ void addSizes(Gatherer &gatherer, const tlv::ProductInfo &product)
         Gathering &g = gatherer.size(item.left(colon));
         const Tolerance *limits = g.inForce(product.id);
         g.add(product.id, value, limits && !limits->accepts(value));
+    }
+}
+
+void Gatherer::gather(
+    const std::shared_ptr<tlv::ProductInfo> *begin, const std::shared_ptr<tlv::ProductInfo> *end)
+{
+    for (const std::shared_ptr<tlv::ProductInfo> *it = begin; it != end; ++it) {
+        const tlv::ProductInfo &product = **it;
+        for (const std::shared_ptr<tlv::HoleInfo> &hole : product.vtHoles) {
+            if (hole && hole->idx >= 0)
+                this->hole(hole->idx).add(product.id, m_numbers.number(hole->value), !hole->status);
+        }
+        addSizes(*this, product);
     }
 }
 
@@ -167,13 +228,31 @@ QVector<CharacteristicCapability> CapabilityStudy::run(const Products &products,
     if (!std::is_sorted(ordered.cbegin(), ordered.cend(), byId))
         std::stable_sort(ordered.begin(), ordered.end(), byId);
 
-    Gatherer gatherer(limits, ordered.isEmpty() ? 0 : ordered.constLast()->id);
-    for (const std::shared_ptr<tlv::ProductInfo> &product : qAsConst(ordered)) {
-        for (const std::shared_ptr<tlv::HoleInfo> &hole : product->vtHoles) {
-            if (hole && hole->idx >= 0)
-                gatherer.hole(hole->idx).add(product->id, number(hole->value), !hole->status);
+    std::stable_sort(limits.begin(), limits.end(), [](const KeptLimit &a, const KeptLimit &b) {
+        return a.characteristic != b.characteristic ? a.characteristic < b.characteristic
+                                                    : a.fromId < b.fromId;
+    });
+    // Two halves on two threads, the later one appended to the earlier.
+    const qint64 lastId = ordered.isEmpty() ? 0 : ordered.constLast()->id;
+    Gatherer gatherer(limits, lastId);
+    Gatherer later(limits, lastId);
+    const std::shared_ptr<tlv::ProductInfo> *first = ordered.constData();
+    const std::shared_ptr<tlv::ProductInfo> *middle = first + ordered.size() / 2;
+    const std::shared_ptr<tlv::ProductInfo> *end = first + ordered.size();
+    std::thread helper;
+    if (ordered.size() >= kShareFrom) {
+        try {
+            helper = std::thread([&] { later.gather(middle, end); });
+        } catch (const std::system_error &) {
+            // No second thread: this one takes both halves.
         }
-        addSizes(gatherer, *product);
+    }
+    if (helper.joinable()) {
+        gatherer.gather(first, middle);
+        helper.join();
+        gatherer.append(later);
+    } else {
+        gatherer.gather(first, end);
     }
 
     QVector<CharacteristicCapability> results;

@@ -16,7 +16,7 @@ class CapabilityCharts
 public:
     // The individuals chart shows at most this many of the latest values; its lines are those of
     // the whole range.
-    static constexpr int maxPoints = 3000;
+    static constexpr int maxPoints = 1500;
 
     // Values in the order the products were stored, the mean, mean ± 3σ within, the limits, and
     // the points that break a Western Electric rule in red.
