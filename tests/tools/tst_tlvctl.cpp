@@ -172,8 +172,9 @@ private slots:
         QString log;
         QCOMPARE(tlvctl(syncArgs(db, station), &log), 0);
         QCOMPARE(central(station), local(db));
-        QVERIFY2(log.contains(interruption == QLatin1String("rewind") ? QStringLiteral("47655 products sent")
-                                                                      : QStringLiteral("0 products sent")),
+        QVERIFY2(
+            log.contains(interruption == QLatin1String("rewind") ? QStringLiteral("sync: 47655 products sent")
+                                                                 : QStringLiteral("sync: 0 products sent")),
             qPrintable(log));
         QCOMPARE(m_pg.query(QStringLiteral("select count(*) from tlv_products where station = '%1' and "
                                            "(diameter is null or jsonb_array_length(diameter) <> 20)")
@@ -203,7 +204,7 @@ private slots:
             QVERIFY(ProductRows::append(db, rows));
             QThread::msleep(300);
         }
-        QVERIFY(sync.state() == QProcess::Running);
+        QVERIFY2(sync.state() == QProcess::Running, sync.readAllStandardError().constData());
         QString error;
         QVERIFY2(m_pg.start(&error), qPrintable(error));
         QTRY_COMPARE_WITH_TIMEOUT(central(station), local(db), 60000);
