@@ -15,12 +15,14 @@
 #include "TLVDatasWork.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/resource.h>
 
@@ -152,6 +154,11 @@ void verdict(const char *what, double value, double limit, const char *unit)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // The store's per-product debug lines would drown the figures.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type != QtDebugMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     const int n = app.arguments().indexOf(QStringLiteral("--products")) > 0
         ? app.arguments().value(app.arguments().indexOf(QStringLiteral("--products")) + 1).toInt()
         : 1000000;
@@ -198,9 +205,12 @@ int main(int argc, char *argv[])
     verdict("tlvctl export peak RSS", exportMb, 200, "MB");
 
     const QString csv = dir.filePath(QStringLiteral("rows.csv"));
-    if (!centralCsv(db, QStringLiteral("L1"), csv)
-        || pg.query(QLatin1String(CentralFeed::createSql())).isNull())
+    error.clear();
+    pg.query(QLatin1String(CentralFeed::createSql()), &error);
+    if (!centralCsv(db, QStringLiteral("L1"), csv) || !error.isEmpty()) {
+        std::printf("bench_sync: cannot prepare the baseline: %s\n", qPrintable(error));
         return 1;
+    }
     const QString copy = QStringLiteral("\\copy tlv_products (%1) from '%2' with (format csv)")
                              .arg(QLatin1String(CopyRows::columnList()), csv);
     const double psqlSeconds = run(QDir(ScratchPostgres::binDir()).filePath(QStringLiteral("psql")),
