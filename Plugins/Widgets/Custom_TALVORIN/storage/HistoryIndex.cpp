@@ -9,8 +9,8 @@
 
 namespace {
 
-const char *const kMarkSql
-    = "select coalesce((select value from tlv_index_state where name = 'indexed_up_to'), 0)";
+#define TLV_MARK_SQL "select coalesce((select value from tlv_index_state where name = 'indexed_up_to'), 0)"
+const char *const kMarkSql = TLV_MARK_SQL;
 
 // One write transaction, rolled back unless committed. IMMEDIATE takes the write lock at once,
 // so a slice never fails half-way because another writer committed after its reads.
@@ -157,6 +157,17 @@ qint64 HistoryIndex::indexedUpTo(QSqlDatabase &db)
 
 int HistoryIndex::indexSlice(QSqlDatabase &db, int limit, QString *error)
 {
+    // The slice's rows are read once before the write lock is taken: on a year file they are
+    // mostly not in memory, and reading them from disk under the lock would hold up the panel's
+    // inserts. Under the lock they are then read again from the page cache.
+    {
+        QSqlQuery warm(db);
+        if (!run(warm,
+                "select sum(length(barcode)) + sum(length(uptime)) from (select barcode, uptime "
+                "from product_data_new not indexed where id > (" TLV_MARK_SQL ") order by id limit ?)",
+                { limit }, error))
+            return -1;
+    }
     WriteTransaction transaction(db);
     if (!transaction.begin(error))
         return -1;
