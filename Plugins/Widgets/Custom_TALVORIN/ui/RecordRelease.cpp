@@ -5,6 +5,11 @@
 #include <mutex>
 #include <thread>
 
+#ifdef __linux__
+#include <pthread.h>
+#include <sched.h>
+#endif
+
 namespace {
 
 class Releaser
@@ -35,6 +40,12 @@ public:
 private:
     void run()
     {
+#ifdef __linux__
+        // Freeing runs only on a core that nothing else wants: a release started by 查找 would
+        // otherwise take a core from the query that follows it, and contend for its allocator.
+        sched_param idle {};
+        pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+#endif
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             m_posted.wait(lock, [this] { return m_quit || !m_queue.empty(); });
