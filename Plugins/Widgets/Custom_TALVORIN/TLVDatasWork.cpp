@@ -3,6 +3,7 @@
 #include "FindSequence.h"
 #include "HistoryIndex.h"
 #include "ProductTable.h"
+#include "RecordBuilder.h"
 #include "RecordQuery.h"
 
 #include <QDateTime>
@@ -22,6 +23,7 @@ TLVDatasWork::TLVDatasWork(const QString &dbPath, QObject *parent)
     , m_dbPath(dbPath)
     // A connection of its own per worker; several reports never share one.
     , m_connectionName(QUuid::createUuid().toString())
+    , m_readers(std::make_unique<RecordReaders>())
 {
     qRegisterMetaType<QList<std::shared_ptr<tlv::ProductInfo>>>("QList<std::shared_ptr<tlv::ProductInfo>>");
     qRegisterMetaType<std::shared_ptr<tlv::ProductInfo>>("std::shared_ptr<tlv::ProductInfo>");
@@ -77,7 +79,7 @@ RecordQuery::Outcome TLVDatasWork::deliver(int request, const QString &sql, cons
         return true;
     };
     RecordQuery::Outcome outcome = RecordQuery::run(
-        m_db, sql, [&] { return stillWanted(request); }, emitBatch, binds);
+        m_db, sql, [&] { return stillWanted(request); }, emitBatch, binds, m_readers.get());
     if (outcome.kind == RecordQuery::Outcome::ReadFailed && m_sequence) {
         // The rows read so far are shown without a total; the dialog learns why from one more
         // (empty) batch.

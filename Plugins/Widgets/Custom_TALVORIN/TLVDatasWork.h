@@ -11,6 +11,7 @@
 #include <memory>
 
 class FindSequence;
+class RecordReaders;
 
 // The report's access to the product database. Lives on the report dialog's worker thread:
 // finds the products of a time range in batches and can purge old rows. Each slot opens the
@@ -51,5 +52,7 @@ private:
     QSqlDatabase m_db;
     QString m_dbPath;
     QString m_connectionName;
+    // Used on the worker's thread only, one query at a time.
+    std::unique_ptr<RecordReaders> m_readers;
     std::shared_ptr<FindSequence> m_sequence;
 };

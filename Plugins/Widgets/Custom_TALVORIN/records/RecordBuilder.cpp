@@ -13,6 +13,9 @@ namespace {
 
 // Below this many rows a batch is built by the caller alone: waking a helper costs more.
 constexpr int kShareFrom = 16;
+// Readers holding more distinct texts than this (about 30 MB with their table) are let go
+// rather than kept for the next query.
+constexpr size_t kKeepTexts = size_t(1) << 19;
 
 } // namespace
 
@@ -40,23 +43,42 @@ struct RecordBuilder::Maker
     }
 };
 
-RecordBuilder::RecordBuilder()
-    : m_own(std::make_unique<Maker>())
+RecordReaders::RecordReaders() = default;
+RecordReaders::~RecordReaders() = default;
+
+RecordBuilder::RecordBuilder(RecordReaders *kept)
+    : m_kept(kept)
 {
+    if (m_kept) {
+        m_own = std::move(m_kept->m_own);
+        m_helperMaker = std::move(m_kept->m_helper);
+    }
+    if (!m_own)
+        m_own = std::make_unique<Maker>();
 }
 
 RecordBuilder::~RecordBuilder()
 {
-    if (!m_helper.joinable())
-        return;
-    m_next.store(m_count, std::memory_order_relaxed);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Q_ASSERT_X(m_batch || !m_helperBusy, "RecordBuilder", "the batch being built is gone");
-        m_quit = true;
+    if (m_helper.joinable()) {
+        m_next.store(m_count, std::memory_order_relaxed);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Q_ASSERT_X(m_batch || !m_helperBusy, "RecordBuilder", "the batch being built is gone");
+            m_quit = true;
+        }
+        m_posted.notify_one();
+        m_helper.join();
     }
-    m_posted.notify_one();
-    m_helper.join();
+    if (!m_kept)
+        return;
+    // The helper has ended: both readers are this thread's to hand back.
+    const auto keep = [](std::unique_ptr<Maker> &maker) {
+        if (maker && maker->parser.pooledTexts() > kKeepTexts)
+            maker.reset();
+        return std::move(maker);
+    };
+    m_kept->m_own = keep(m_own);
+    m_kept->m_helper = keep(m_helperMaker);
 }
 
 void RecordBuilder::start(ReadBatch &batch)
@@ -123,7 +145,8 @@ bool RecordBuilder::startHelper()
         return true;
     if (m_helperFailed)
         return false;
-    m_helperMaker = std::make_unique<Maker>();
+    if (!m_helperMaker)
+        m_helperMaker = std::make_unique<Maker>();
     try {
         m_helper = std::thread(&RecordBuilder::helperLoop, this);
         return true;

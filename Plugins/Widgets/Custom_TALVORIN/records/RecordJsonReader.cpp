@@ -294,6 +294,11 @@ RecordJsonReader::RecordJsonReader()
 
 RecordJsonReader::~RecordJsonReader() = default;
 
+size_t RecordJsonReader::pooledTexts() const
+{
+    return m_numbers->size() + m_texts->size();
+}
+
 template <typename Item>
 void RecordJsonReader::readItems(const char *utf8, qsizetype size, std::vector<Item> &items)
 {

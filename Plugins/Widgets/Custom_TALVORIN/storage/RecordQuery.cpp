@@ -108,11 +108,13 @@ template <typename Rows> void readRow(Rows &rows, TextShare &barcodes, ReadBatch
 // emission finds it stale. Rows that end on a read error are delivered as far as they were
 // read, without a last batch: the caller reports the failure.
 template <typename Rows>
-void deliverRows(Rows &rows, const RecordQuery::Proceed &proceed, const RecordQuery::Emit &emitBatch)
+void deliverRows(Rows &rows, const RecordQuery::Proceed &proceed, const RecordQuery::Emit &emitBatch,
+    RecordReaders *readers)
 {
     TextShare barcodes;
     ReadBatch read[2];
-    RecordBuilder builder; // destroyed first: its helper is stopped while the read batches still exist
+    RecordBuilder builder(
+        readers); // destroyed first: its helper is stopped while the read batches still exist
     bool more = true;
     const auto readInto = [&](ReadBatch &target) {
         target.clear();
@@ -287,8 +289,8 @@ template <typename Rows> RecordQuery::Outcome readOutcome(const Rows &rows)
 
 } // namespace
 
-RecordQuery::Outcome RecordQuery::run(
-    QSqlDatabase &db, const QString &sql, const Proceed &proceed, const Emit &emitBatch, const Binds &binds)
+RecordQuery::Outcome RecordQuery::run(QSqlDatabase &db, const QString &sql, const Proceed &proceed,
+    const Emit &emitBatch, const Binds &binds, RecordReaders *readers)
 {
 #ifdef TLV_SQLITE_NATIVE
     if (sqlite3 *handle = nativeHandle(db)) {
@@ -310,7 +312,7 @@ RecordQuery::Outcome RecordQuery::run(
                 sqlite3_bind_text(stmt, index, value.constData(), value.size(), SQLITE_TRANSIENT);
         }
         NativeRows rows(stmt);
-        deliverRows(rows, proceed, emitBatch);
+        deliverRows(rows, proceed, emitBatch, readers);
         return readOutcome(rows);
     }
 #endif
@@ -328,6 +330,6 @@ RecordQuery::Outcome RecordQuery::run(
     if (!executed)
         return { Outcome::NotExecuted, query.lastError().text() };
     QtRows rows(query);
-    deliverRows(rows, proceed, emitBatch);
+    deliverRows(rows, proceed, emitBatch, readers);
     return readOutcome(rows);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 class ReadBatch;
+class RecordReaders;
 
 // Builds the product records of a batch of read rows on two threads: the caller's and a helper that
 // the first batch worth sharing starts. The helper takes rows from start() on, so the caller can
@@ -22,7 +23,9 @@ class ReadBatch;
 class RecordBuilder
 {
 public:
-    RecordBuilder();
+    // With `kept`, the builder reads with the readers kept there and gives them back when it is
+    // destroyed.
+    explicit RecordBuilder(RecordReaders *kept = nullptr);
     // Stops the helper after its current row; the batch being built must still be there.
     ~RecordBuilder();
     RecordBuilder(const RecordBuilder &) = delete;
@@ -35,12 +38,14 @@ public:
     bool finish(QList<std::shared_ptr<tlv::ProductInfo>> &products, const std::function<bool()> &proceed);
 
 private:
+    friend class RecordReaders;
     struct Maker;
 
     bool startHelper();
     void work(Maker &maker);
     void helperLoop();
 
+    RecordReaders *m_kept;
     std::unique_ptr<Maker> m_own;
     std::unique_ptr<Maker> m_helperMaker;
     std::thread m_helper;
@@ -59,4 +64,22 @@ private:
     bool m_hasWork = false; // a batch waits for the helper to join in
     bool m_helperBusy = false; // the helper is taking rows
     bool m_quit = false;
+};
+
+// The readers of a builder's two threads with the texts they share (numbers, defect names),
+// kept from one query to the next by a caller that runs many (the report's worker): a later
+// query then finds the texts made for earlier ones instead of making them again. Readers that
+// hold very many texts are not kept, so what stays between queries is bounded.
+class RecordReaders
+{
+public:
+    RecordReaders();
+    ~RecordReaders();
+    RecordReaders(const RecordReaders &) = delete;
+    RecordReaders &operator=(const RecordReaders &) = delete;
+
+private:
+    friend class RecordBuilder;
+    std::unique_ptr<RecordBuilder::Maker> m_own;
+    std::unique_ptr<RecordBuilder::Maker> m_helper;
 };

@@ -15,6 +15,7 @@ public:
     // the next resolve(); *target must stay where it is until then.
     void request(quint32 key, QString *target) { m_table.request(Key { key }, target); }
     void resolve() { m_table.resolve(); }
+    size_t size() const { return m_table.size(); }
 
 private:
     struct Key

@@ -28,6 +28,8 @@ public:
     // The items of one column's UTF-8 text, in array order, in place of the content of `items`.
     void read(const char *utf8, qsizetype size, std::vector<tlv::HoleInfo> &items);
     void read(const char *utf8, qsizetype size, std::vector<tlv::ApeInfo> &items);
+    // Distinct texts the reader holds for sharing.
+    size_t pooledTexts() const;
     // How many texts went to the Qt reader so far.
     quint64 fallbacks() const { return m_fallbacks; }
 

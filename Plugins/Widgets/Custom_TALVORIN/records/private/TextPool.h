@@ -29,6 +29,7 @@ public:
             m_table.request(Key(utf8, size), target);
     }
     void resolve() { m_table.resolve(); }
+    size_t size() const { return m_table.size(); }
 
 private:
     // The text's bytes, kept for the comparison, and their FNV-1a hash.

@@ -26,6 +26,9 @@ public:
     {
     }
 
+    // Distinct keys held.
+    size_t size() const { return m_used; }
+
     const QString &get(const Key &key)
     {
         reserve(1);

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+class RecordReaders;
+
 // Runs a select on the product table and hands its rows out as records, in batches of
 // batchSize in row order (the last one shorter, possibly empty). Reading and building overlap:
 // while the calling thread reads a batch's rows, a helper builds the records of the batch before.
@@ -36,7 +38,8 @@ public:
     using Binds = QMap<QString, QString>;
 
     // A statement that does not execute delivers nothing; rows that end on a read error (a
-    // damaged page) are delivered as far as they were read, without a last batch.
+    // damaged page) are delivered as far as they were read, without a last batch. A caller that
+    // runs one query after another passes the same `readers` to each (see RecordReaders).
     static Outcome run(QSqlDatabase &db, const QString &sql, const Proceed &proceed, const Emit &emitBatch,
-        const Binds &binds = {});
+        const Binds &binds = {}, RecordReaders *readers = nullptr);
 };
