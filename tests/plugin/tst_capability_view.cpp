@@ -15,8 +15,10 @@
 #include <QAbstractItemModelTester>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPushButton>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QtTest>
 
@@ -29,10 +31,11 @@ struct Product
     double hole0, low0, up0, width;
 };
 
-// Hole 0 judged against 0..10 and then 1..9 (the limits change within the range), hole 1 always
-// 5 within 4..6, the width within 34.95..35.35.
-const QVector<Product> kLine { { 2, 0, 10, 35.1 }, { 4, 0, 10, 35.3 }, { 4, 1, 9, 34.9 },
-    { 6, 1, 9, 35.05 } };
+// Hole 0 judged against 0..10 and then 1..9 (the limits change within the range), its values
+// with more digits than the records' texts keep; hole 1 always 5 within 4..6, the width within
+// 34.95..35.35.
+const QVector<Product> kLine { { 2.123456789, 0, 10, 35.1 }, { 4.0000012345, 0, 10, 35.3 },
+    { 3.9876543219, 1, 9, 34.9 }, { 5.9999876543, 1, 9, 35.05 } };
 
 bool hasTable(const QString &path, const QString &table)
 {
@@ -68,12 +71,15 @@ private slots:
     void exportFromReport_data()
     {
         QTest::addColumn<bool>("history");
-        QTest::newRow("history on") << true;
-        QTest::newRow("history off: no limits, no button") << false;
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("history on") << true << false;
+        QTest::newRow("history on, a row gone, save cancelled: the older file kept") << true << true;
+        QTest::newRow("history off: no limits, no button") << false << false;
     }
     void exportFromReport()
     {
         QFETCH(bool, history);
+        QFETCH(bool, cancel);
         PanelFixture f;
         f.open();
         QJsonObject settings { { QStringLiteral("Custom_TALVORIN"),
@@ -96,14 +102,27 @@ private slots:
             return;
         QTRY_COMPARE(report.findChild<QTableView *>(QStringLiteral("tblWidProduct"))->model()->rowCount(),
             kLine.size());
+        if (cancel) {
+            // A loaded product whose row is gone is studied from its record.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("gone"));
+            db.setDatabaseName(f.dbPath());
+            QVERIFY(db.open()
+                && db.exec(QStringLiteral("delete from product_data_new where id = 2")).numRowsAffected()
+                    == 1);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("gone"));
         button->click();
         auto *view = report.findChild<CapabilityView *>();
         QVERIFY(view);
         QAbstractItemModelTester tester(
             view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QTRY_VERIFY(view->isReady());
+        QCOMPARE(view->findChild<QLabel *>()->text().contains(
+                     QStringLiteral("1件产品的孔值按记录中的6位文本计算")),
+            cancel);
 
-        // The width's Cpk 0.21 is red, hole 0's 0.85 too; hole 1 has no σ, so no indices.
+        // The width's Cpk 0.21 is red, hole 0's 0.88 too; hole 1 has no σ, so no indices.
         QStringList shown;
         for (int row = 0; row < view->model()->rowCount(); ++row) {
             const QModelIndex cpk = view->model()->index(row, CapabilityTableModel::Cpk);
@@ -113,11 +132,21 @@ private slots:
                              view->model()->index(row, CapabilityTableModel::Note).data().toString());
         }
         QCOMPARE(shown,
-            QStringList({ "宽度 0.21 #f56c6c ", "孔0 0.85 #f56c6c 范围内限值有变更", "孔1  #000000 " }));
+            QStringList({ "宽度 0.21 #f56c6c ", "孔0 0.88 #f56c6c 范围内限值有变更", "孔1  #000000 " }));
 
         const QString fileName = QDir(QFileInfo(f.dbPath()).path()).filePath(QStringLiteral("cap.xlsx"));
-        SaveFilePrompt::setOverride([&](QWidget *, const QString &, const QString &) { return fileName; });
+        SaveFilePrompt::setOverride(
+            [&](QWidget *, const QString &, const QString &) { return cancel ? QString() : fileName; });
         FileReveal::setLauncher([](const QString &, const QStringList &, const QString &) {});
+        if (cancel) {
+            QFile older(fileName);
+            QVERIFY(older.open(QIODevice::WriteOnly) && older.write("older") == 5);
+            older.close();
+            view->findChild<QPushButton *>(QStringLiteral("btnExportCapability"))->click();
+            QVERIFY(older.open(QIODevice::ReadOnly));
+            QCOMPARE(older.readAll(), QByteArray("older"));
+            return;
+        }
         view->findChild<QPushButton *>(QStringLiteral("btnExportCapability"))->click();
         const QJsonObject book = readBook(fileName);
         QCOMPARE(book.value("names").toArray(), QJsonArray({ "过程能力" }));
@@ -127,13 +156,13 @@ private slots:
         for (const QChar c : columns)
             header << cells.value(QString(c) + QLatin1Char('1'))["v"].toString();
         QCOMPARE(header.join(','), QStringLiteral("特性,n,均值,σ组内,σ整体,下限,上限,Cp,Cpk,Pp,Ppk,NG数"));
-        // Worked out by hand; an empty cell is written as NaN here.
+        // Worked out by hand from the values as measured; an empty cell is written as NaN here.
         const double NaN = std::numeric_limits<double>::quiet_NaN();
         const QVector<QVector<double>> expected {
             { 4, 35.0875, 0.22163120567375886, 0.1652018966799913, 34.95, 35.35, 0.3008, 0.2068,
                 0.4035466178442557, 0.27743829976793155, 1 },
-            { 4, 4, 1.1820330969267139, 1.632993161855452, 1, 9, 1.128, 0.846, 0.8164965809277261,
-                0.6123724356957946, 0 },
+            { 4, 4.02777499992499970, 1.1528441756796690, 1.5830805047321024, 1, 9, 1.1565598902794088,
+                0.87545078042599866, 0.84223975303073251, 0.63752811704236456, 0 },
             { 4, 5, 0, 0, 4, 6, NaN, NaN, NaN, NaN, 0 },
         };
         QCOMPARE(book.value("max_row").toInt(), 1 + expected.size());
@@ -152,7 +181,7 @@ private slots:
                 QVERIFY2(cell["t"].toString() != "str",
                     qPrintable(QStringLiteral("row %1 column %2").arg(r).arg(c)));
                 const double got = cell["v"].toDouble();
-                QVERIFY2(std::abs(got - want) <= 1e-9 * std::max(1.0, std::abs(want)),
+                QVERIFY2(std::abs(got - want) <= 1e-12 * std::abs(want),
                     qPrintable(QStringLiteral("row %1 column %2: %3, expected %4")
                                    .arg(r)
                                    .arg(c)

@@ -91,8 +91,12 @@ public:
     {
     }
 
-    // The products from `begin` to `end`, in id order.
-    void gather(const std::shared_ptr<tlv::ProductInfo> *begin, const std::shared_ptr<tlv::ProductInfo> *end);
+    // The products from `begin` to `end`, in id order; their holes from `source` where it has
+    // them.
+    void gather(const std::shared_ptr<tlv::ProductInfo> *begin, const std::shared_ptr<tlv::ProductInfo> *end,
+        const CapabilityStudy::HoleSource &source);
+    // Products studied from their records' texts although a source was given.
+    int fromTexts() const { return m_fromTexts; }
 
     // Appends what `later` gathered over the products after this one's.
     void append(Gatherer &later)
@@ -161,6 +165,7 @@ private:
     const QVector<KeptLimit> &m_limits;
     qint64 m_lastId;
     NumberCache m_numbers;
+    int m_fromTexts = 0;
     std::vector<Gathering> m_all;
     std::vector<int> m_holes;
     QHash<int, int> m_farHoles;
@@ -182,14 +187,34 @@ void addSizes(Gatherer &gatherer, const tlv::ProductInfo &product)
     }
 }
 
-void Gatherer::gather(
-    const std::shared_ptr<tlv::ProductInfo> *begin, const std::shared_ptr<tlv::ProductInfo> *end)
+void Gatherer::gather(const std::shared_ptr<tlv::ProductInfo> *begin,
+    const std::shared_ptr<tlv::ProductInfo> *end, const CapabilityStudy::HoleSource &source)
 {
+    StoredHoles stored;
+    if (source) {
+        std::vector<qint64> ids;
+        ids.reserve(size_t(end - begin));
+        for (const std::shared_ptr<tlv::ProductInfo> *it = begin; it != end; ++it) {
+            if (ids.empty() || ids.back() != (*it)->id)
+                ids.push_back((*it)->id);
+        }
+        source(ids, stored);
+    }
     for (const std::shared_ptr<tlv::ProductInfo> *it = begin; it != end; ++it) {
         const tlv::ProductInfo &product = **it;
-        for (const std::shared_ptr<tlv::HoleInfo> &hole : product.vtHoles) {
-            if (hole && hole->idx >= 0)
-                this->hole(hole->idx).add(product.id, m_numbers.number(hole->value), !hole->status);
+        const StoredHole *first = nullptr;
+        const StoredHole *last = nullptr;
+        if (source && stored.find(product.id, first, last)) {
+            for (const StoredHole *h = first; h != last; ++h) {
+                if (h->idx >= 0)
+                    hole(h->idx).add(product.id, h->value, !h->status);
+            }
+        } else {
+            m_fromTexts += source ? 1 : 0;
+            for (const std::shared_ptr<tlv::HoleInfo> &hole : product.vtHoles) {
+                if (hole && hole->idx >= 0)
+                    this->hole(hole->idx).add(product.id, m_numbers.number(hole->value), !hole->status);
+            }
         }
         addSizes(*this, product);
     }
@@ -215,7 +240,8 @@ double CapabilityStudy::number(const QString &text)
     return read.ec == std::errc() && read.ptr == bytes + size ? value : kNaN;
 }
 
-QVector<CharacteristicCapability> CapabilityStudy::run(const Products &products, QVector<KeptLimit> limits)
+QVector<CharacteristicCapability> CapabilityStudy::run(
+    const Products &products, QVector<KeptLimit> limits, const HoleSource &source, int *fromTexts)
 {
     Products ordered;
     ordered.reserve(products.size());
@@ -242,18 +268,20 @@ QVector<CharacteristicCapability> CapabilityStudy::run(const Products &products,
     std::thread helper;
     if (ordered.size() >= kShareFrom) {
         try {
-            helper = std::thread([&] { later.gather(middle, end); });
+            helper = std::thread([&] { later.gather(middle, end, source); });
         } catch (const std::system_error &) {
             // No second thread: this one takes both halves.
         }
     }
     if (helper.joinable()) {
-        gatherer.gather(first, middle);
+        gatherer.gather(first, middle, source);
         helper.join();
         gatherer.append(later);
     } else {
-        gatherer.gather(first, end);
+        gatherer.gather(first, end, source);
     }
+    if (fromTexts)
+        *fromTexts = gatherer.fromTexts() + later.fromTexts();
 
     QVector<CharacteristicCapability> results;
     results.reserve(int(gatherer.all().size()));

@@ -6,6 +6,7 @@
 #include "FileReveal.h"
 #include "LimitTable.h"
 #include "SaveFilePrompt.h"
+#include "StoredHoleReader.h"
 
 #include <QDebug>
 #include <QHBoxLayout>
@@ -86,7 +87,9 @@ CapabilityView::CapabilityView(
         [this](const QModelIndex &current) { showCharacteristic(current.row()); });
     connect(m_export, &QPushButton::clicked, this, &CapabilityView::exportWorkbook);
 
-    // The products go on the worker thread, and are let go of there too.
+    // The products go on the worker thread, and are let go of there too. The records hold the
+    // hole values as 6-digit texts; the figures are worked out from the values as stored, read
+    // again by id beside the panel's inserts.
     std::shared_ptr<Result> result = m_result;
     m_worker = QThread::create([result, dbPath, products]() mutable {
         QVector<KeptLimit> limits;
@@ -94,7 +97,14 @@ CapabilityView::CapabilityView(
         if (!LimitTable::readFile(dbPath, limits, &error))
             result->limitsError = error;
         result->products = products.size();
-        result->rows = CapabilityStudy::run(products, std::move(limits));
+        const auto stored
+            = [&dbPath](const std::vector<qint64> &ids, StoredHoles &holes) {
+                  QString readError;
+                  if (!StoredHoleReader::read(dbPath, ids, holes, &readError))
+                      qWarning().noquote()
+                          << QStringLiteral("Capability reads stored hole values: %1").arg(readError);
+              };
+        result->rows = CapabilityStudy::run(products, std::move(limits), stored, &result->fromTexts);
         result->causes = DefectPareto::of(products);
         products = {};
     });
@@ -127,6 +137,8 @@ void CapabilityView::showResult()
         = QStringLiteral("共%1件产品，%2个特性").arg(m_result->products).arg(m_result->rows.size());
     if (!changed.isEmpty())
         status += QStringLiteral("；范围内限值有变更：%1").arg(changed.join(QStringLiteral("、")));
+    if (m_result->fromTexts > 0)
+        status += QStringLiteral("；%1件产品的孔值按记录中的6位文本计算").arg(m_result->fromTexts);
     m_status->setText(status);
     m_model->setRows(m_result->rows);
     m_table->resizeColumnsToContents();

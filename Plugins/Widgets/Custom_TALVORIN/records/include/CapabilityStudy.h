@@ -3,10 +3,12 @@
 #include "KeptLimit.h"
 #include "ProcessStatistics.h"
 #include "ProductInfo.h"
+#include "StoredHoles.h"
 
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,9 +35,15 @@ class CapabilityStudy
 {
 public:
     using Products = QVector<std::shared_ptr<tlv::ProductInfo>>;
+    // Puts the stored holes of the products `ids` (ascending, distinct) into `holes`. Called for
+    // each share of the range on the thread that studies it.
+    using HoleSource = std::function<void(const std::vector<qint64> &ids, StoredHoles &holes)>;
 
-    // `limits` in any order.
-    static QVector<CharacteristicCapability> run(const Products &products, QVector<KeptLimit> limits);
+    // `limits` in any order. With a `source`, a product's holes are those it gives (their values
+    // at full precision); a product it gives none for is studied from its record's texts and
+    // counted in `fromTexts`.
+    static QVector<CharacteristicCapability> run(const Products &products, QVector<KeptLimit> limits,
+        const HoleSource &source = {}, int *fromTexts = nullptr);
 
     // A value text as the records hold it ('g' format); NaN when it is not a number.
     static double number(const QString &text);

@@ -46,6 +46,7 @@ private:
         QVector<DefectPareto::Cause> causes;
         QString limitsError;
         int products = 0;
+        int fromTexts = 0; // products whose holes were studied from their records' 6-digit texts
     };
 
     void showResult();
