@@ -16,6 +16,23 @@ constexpr int kDirectHoles = 1024;
 // Below this many products a second thread costs more than it saves.
 constexpr int kShareFrom = 5000;
 
+// A value text as the records hold it; NaN when it is not a number.
+double numberOf(const QChar *chars, int size)
+{
+    char bytes[64];
+    if (size == 0 || size >= int(sizeof bytes))
+        return kNaN;
+    for (int i = 0; i < size; ++i) {
+        const ushort c = chars[i].unicode();
+        if (c > 127)
+            return kNaN;
+        bytes[i] = char(c);
+    }
+    double value = kNaN;
+    const std::from_chars_result read = std::from_chars(bytes, bytes + size, value);
+    return read.ec == std::errc() && read.ptr == bytes + size ? value : kNaN;
+}
+
 bool sameLimits(const Tolerance &a, const Tolerance &b)
 {
     const auto same = [](double x, double y) { return x == y || (std::isnan(x) && std::isnan(y)); };
@@ -84,10 +101,12 @@ private:
 class Gatherer
 {
 public:
-    // `limits` sorted by characteristic and id.
-    Gatherer(const QVector<KeptLimit> &limits, qint64 lastId)
+    // `limits` sorted by characteristic and id; room for `expected` values of each
+    // characteristic.
+    Gatherer(const QVector<KeptLimit> &limits, qint64 lastId, int expected)
         : m_limits(limits)
         , m_lastId(lastId)
+        , m_expected(size_t(expected))
     {
     }
 
@@ -156,6 +175,7 @@ private:
             }
         }
         g.result.ngCount = 0;
+        g.result.values.reserve(m_expected);
         m_all.push_back(std::move(g));
         return int(m_all.size()) - 1;
     }
@@ -164,6 +184,7 @@ private:
 
     const QVector<KeptLimit> &m_limits;
     qint64 m_lastId;
+    size_t m_expected;
     NumberCache m_numbers;
     int m_fromTexts = 0;
     std::vector<Gathering> m_all;
@@ -174,13 +195,19 @@ private:
 
 void addSizes(Gatherer &gatherer, const tlv::ProductInfo &product)
 {
-    // "name:value;name:value", the value after the name's last colon.
-    const QVector<QStringRef> items = product.psize.splitRef(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (const QStringRef &item : items) {
+    // "name:value;name:value", the value after the name's last colon; walked in place, without a
+    // list of parts and a text per value for every product.
+    const QString &text = product.psize;
+    for (int start = 0; start < text.size();) {
+        int end = text.indexOf(QLatin1Char(';'), start);
+        if (end < 0)
+            end = text.size();
+        const QStringRef item = text.midRef(start, end - start);
+        start = end + 1;
         const int colon = item.lastIndexOf(QLatin1Char(':'));
         if (colon < 0)
             continue;
-        const double value = CapabilityStudy::number(item.mid(colon + 1).toString());
+        const double value = numberOf(item.constData() + colon + 1, item.size() - colon - 1);
         Gathering &g = gatherer.size(item.left(colon));
         const Tolerance *limits = g.inForce(product.id);
         g.add(product.id, value, limits && !limits->accepts(value));
@@ -224,20 +251,7 @@ void Gatherer::gather(const std::shared_ptr<tlv::ProductInfo> *begin,
 
 double CapabilityStudy::number(const QString &text)
 {
-    char bytes[64];
-    const int size = text.size();
-    if (size == 0 || size >= int(sizeof bytes))
-        return kNaN;
-    const QChar *chars = text.constData();
-    for (int i = 0; i < size; ++i) {
-        const ushort c = chars[i].unicode();
-        if (c > 127)
-            return kNaN;
-        bytes[i] = char(c);
-    }
-    double value = kNaN;
-    const std::from_chars_result read = std::from_chars(bytes, bytes + size, value);
-    return read.ec == std::errc() && read.ptr == bytes + size ? value : kNaN;
+    return numberOf(text.constData(), text.size());
 }
 
 QVector<CharacteristicCapability> CapabilityStudy::run(
@@ -260,8 +274,8 @@ QVector<CharacteristicCapability> CapabilityStudy::run(
     });
     // Two halves on two threads, the later one appended to the earlier.
     const qint64 lastId = ordered.isEmpty() ? 0 : ordered.constLast()->id;
-    Gatherer gatherer(limits, lastId);
-    Gatherer later(limits, lastId);
+    Gatherer gatherer(limits, lastId, ordered.size());
+    Gatherer later(limits, lastId, ordered.size() - ordered.size() / 2);
     const std::shared_ptr<tlv::ProductInfo> *first = ordered.constData();
     const std::shared_ptr<tlv::ProductInfo> *middle = first + ordered.size() / 2;
     const std::shared_ptr<tlv::ProductInfo> *end = first + ordered.size();
