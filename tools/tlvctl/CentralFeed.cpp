@@ -169,10 +169,20 @@ void CentralFeed::abort()
     if (!isConnected())
         return;
     if (PQtransactionStatus(m_conn) == PQTRANS_ACTIVE) {
-        // Mid-COPY: ending it with an error message makes the server drop what came.
-        PQputCopyEnd(m_conn, "abandoned");
-        while (PGresult *result = PQgetResult(m_conn))
+        // Mid-COPY: ending it with an error message makes the server drop what came. Where even
+        // that cannot be sent, libpq stays in COPY and would hand out COPY results for ever.
+        if (PQputCopyEnd(m_conn, "abandoned") != 1) {
+            disconnect();
+            return;
+        }
+        while (PGresult *result = PQgetResult(m_conn)) {
+            const ExecStatusType status = PQresultStatus(result);
             PQclear(result);
+            if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT) {
+                disconnect();
+                return;
+            }
+        }
     }
     PGresult *result = PQexec(m_conn, "ROLLBACK");
     PQclear(result);

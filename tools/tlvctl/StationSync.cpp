@@ -49,10 +49,13 @@ void StationSync::log(const QString &text) const
 
 bool StationSync::pause(double seconds) const
 {
+    // What is left is worked out once per step: read twice, a late clock made it negative, which
+    // msleep took for an unsigned wait of centuries.
+    const qint64 total = qint64(seconds * 1000);
     QElapsedTimer clock;
     clock.start();
-    while (!s_stop && clock.elapsed() < seconds * 1000)
-        QThread::msleep(std::min<qint64>(100, qint64(seconds * 1000) - clock.elapsed() + 1));
+    for (qint64 left = total; !s_stop && left > 0; left = total - clock.elapsed())
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(100, left)));
     return !s_stop;
 }
 
@@ -210,8 +213,9 @@ int StationSync::run()
             continue;
         }
         if (outcome == Outcome::ServerFailed) {
-            if (!feed.isConnected())
-                feed.disconnect();
+            // The next try starts on a new connection, never on one a failed batch left mid-COPY
+            // or that libpq has not yet seen the server close.
+            feed.disconnect();
             if (!follow) {
                 log(QStringLiteral("the server failed: %1").arg(error));
                 return 1;
