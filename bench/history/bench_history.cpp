@@ -154,6 +154,7 @@ bool buildIndex(const QString &path)
     ProductStore store;
     if (!store.open(path))
         return false;
+    store.setLogFoldedElsewhere(true); // as the panel with the history on
     const qint64 before = rows;
     bool built = false;
     QElapsedTimer clock;

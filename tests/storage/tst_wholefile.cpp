@@ -3,6 +3,7 @@
 // the older ones while it runs. DatabaseBackup copies a database another thread keeps filling
 // as one snapshot, and keeps an older copy when it fails.
 #include "DatabaseBackup.h"
+#include "HistoryKeeper.h"
 #include "ProductStore.h"
 #include "ProductTable.h"
 
@@ -133,6 +134,7 @@ private slots:
         QTest::newRow("a thousand products") << ProductStore::checkpointProducts << "count";
         QTest::newRow("the interval passed") << 3 << "interval";
         QTest::newRow("store destroyed") << 5 << "destroyed";
+        QTest::newRow("history keeper running") << 3 << "keeper";
     }
 
     void storeFoldsLogBack()
@@ -152,13 +154,18 @@ private slots:
         // SQLite's own checkpoints off: what reaches the file is the store's doing.
         QVERIFY(QSqlQuery(store->database()).exec(QStringLiteral("PRAGMA wal_autocheckpoint=0")));
         store->setCheckpointInterval(moment == QLatin1String("interval") ? 50 : 3600000);
+        QObject keeperOwner;
+        if (moment == QLatin1String("keeper")) {
+            store->setLogFoldedElsewhere(true);
+            QVERIFY(HistoryKeeper::start(db, -1, &keeperOwner));
+        }
         for (int pid = 1; pid <= products; ++pid)
             QVERIFY(store->store(product(pid)));
         // The connection "tlv" stays open, so SQLite does not fold the log back on closing it.
         if (moment == QLatin1String("destroyed"))
             store.reset();
         const QStringList all { QStringLiteral("%1 1 %1").arg(products) };
-        if (moment == QLatin1String("interval"))
+        if (moment == QLatin1String("interval") || moment == QLatin1String("keeper"))
             QTRY_COMPARE(copyAlone(), all);
         else
             QCOMPARE(copyAlone(), all);

@@ -175,6 +175,7 @@ void Custom_TALVORIN::applyHistory()
                     << "is not a number of whole days; every product is kept";
     const int retention = on && daysOk && keepDays >= 0 ? keepDays : -1;
     HistorySwitch::set(m_dbPath, on);
+    m_store.setLogFoldedElsewhere(on);
     if (on == bool(m_historyOwner) && retention == m_historyRetention)
         return;
     // The keeper lives on a thread of its own and stops with its owner.

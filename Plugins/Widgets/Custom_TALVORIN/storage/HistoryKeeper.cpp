@@ -28,8 +28,10 @@ const char *const kSyncSql = "PRAGMA synchronous = NORMAL";
 // Folds our pages back into the file at once, off the write lock, so that the log's size never
 // makes a panel's insert do it.
 const char *const kCheckpointSql = "PRAGMA wal_checkpoint(PASSIVE)";
-// Slices this large are checkpointed at once; single new products are left to the automatic one.
+// Slices this large are checkpointed at once; new products at the latest after this long (the
+// panel's store leaves folding the log to the keeper while it runs).
 const int kCheckpointRows = 100;
+const qint64 kFoldEveryMs = 30000;
 const int kIdleMs = 1000;
 const qint64 kRetentionEveryMs = 24LL * 3600 * 1000;
 const qint64 kDiskCheckEveryMs = 3600LL * 1000;
@@ -203,8 +205,9 @@ int HistoryKeeper::indexStep()
         m_lastError.clear();
     }
     m_built += taken;
-    if (taken >= kCheckpointRows)
-        QSqlQuery(m_db).exec(QLatin1String(kCheckpointSql));
+    m_unfolded += taken;
+    if (taken >= kCheckpointRows || (m_unfolded > 0 && m_clock.elapsed() >= m_foldDue))
+        foldLog();
     if (taken == indexRows) {
         if (!m_building) {
             qInfo().noquote() << "History index: building for a backlog of new products in" << m_dbPath;
@@ -224,6 +227,17 @@ int HistoryKeeper::indexStep()
     return kIdleMs;
 }
 
+void HistoryKeeper::foldLog()
+{
+    m_foldDue = m_clock.elapsed() + kFoldEveryMs;
+    QSqlQuery query(m_db);
+    // One row: blocked or not, frames in the log, frames in the file; a reader on an older
+    // snapshot keeps the newest ones in the log, so those are tried again when due.
+    if (query.exec(QLatin1String(kCheckpointSql)) && query.next() && query.value(0).toInt() == 0
+        && query.value(1).toInt() == query.value(2).toInt())
+        m_unfolded = 0;
+}
+
 int HistoryKeeper::retireStep()
 {
     int products = 0;
@@ -236,7 +250,7 @@ int HistoryKeeper::retireStep()
         return pauseMs;
     m_retired += products;
     if (taken >= kCheckpointRows)
-        QSqlQuery(m_db).exec(QLatin1String(kCheckpointSql));
+        foldLog();
     if (taken == retireRows)
         return pauseMs;
     m_retiring = false;

@@ -134,8 +134,23 @@ ProductStore::~ProductStore()
     }
 }
 
+void ProductStore::setLogFoldedElsewhere(bool elsewhere)
+{
+    if (elsewhere == m_foldElsewhere)
+        return;
+    m_foldElsewhere = elsewhere;
+    if (elsewhere) {
+        m_checkpointTimer.stop();
+        m_sinceCheckpoint = 0;
+    }
+    if (m_attached && m_db.isOpen())
+        prepareConnection();
+}
+
 void ProductStore::foldLogSoon()
 {
+    if (m_foldElsewhere)
+        return;
     if (m_sinceCheckpoint >= checkpointProducts)
         checkpoint("PASSIVE");
     else if (m_sinceCheckpoint > 0 && !m_checkpointTimer.isActive())
@@ -212,6 +227,8 @@ void ProductStore::prepareConnection()
     else if (wal && m_walPending)
         qInfo() << "Write-ahead journal enabled for" << filePath();
     m_walPending = !wal;
+    // SQLite's default is 1000 pages.
+    query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(m_foldElsewhere ? 0 : 1000));
 }
 
 QString ProductStore::unsavedPath() const

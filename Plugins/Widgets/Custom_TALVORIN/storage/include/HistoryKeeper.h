@@ -53,6 +53,8 @@ private:
     int step();
     int indexStep();
     int retireStep();
+    // Folds the write-ahead log back into the file (passive: never waits for a reader).
+    void foldLog();
     void checkDiskSpace() const;
     void report(const QString &what, const QString &error);
 
@@ -76,4 +78,6 @@ private:
     QElapsedTimer m_clock; // since run()
     qint64 m_retentionDue = 0; // on m_clock
     qint64 m_diskCheckDue = 0;
+    qint64 m_foldDue = 0; // on m_clock
+    qint64 m_unfolded = 0; // products indexed since the log was last folded back whole
 };

@@ -52,6 +52,11 @@ public:
     void setQueueLimit(int limit) { m_queueLimit = limit; }
     // Longest time a stored product stays in the write-ahead log alone.
     void setCheckpointInterval(int ms) { m_checkpointTimer.setInterval(ms); }
+    // With a history keeper running on the file, the keeper folds the log back on its thread:
+    // the store then neither checkpoints on its own nor lets SQLite's automatic checkpoint run
+    // in an insert, which copies whatever the keeper's index slices put in the log, on the GUI
+    // thread. The log is still emptied when the store is destroyed.
+    void setLogFoldedElsewhere(bool elsewhere);
     QSqlDatabase database() const { return m_db; }
     // The file the connection writes to.
     QString filePath() const { return m_db.databaseName(); }
@@ -101,4 +106,5 @@ private:
     bool m_attached = false; // open() has set m_db
     int m_sinceCheckpoint = 0; // products stored since the last checkpoint
     QTimer m_checkpointTimer;
+    bool m_foldElsewhere = false;
 };
