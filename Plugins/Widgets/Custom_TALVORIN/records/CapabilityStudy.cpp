@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -15,6 +16,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kDirectHoles = 1024;
 // Below this many products a second thread costs more than it saves.
 constexpr int kShareFrom = 5000;
+// Products whose stored holes are read at a time.
+constexpr std::ptrdiff_t kReadShare = 4096;
 
 // A value text as the records hold it; NaN when it is not a number.
 double numberOf(const QChar *chars, int size)
@@ -114,6 +117,9 @@ public:
     // them.
     void gather(const std::shared_ptr<tlv::ProductInfo> *begin, const std::shared_ptr<tlv::ProductInfo> *end,
         const CapabilityStudy::HoleSource &source);
+    // The same with the stored holes at hand, where there are any.
+    void gatherShare(const std::shared_ptr<tlv::ProductInfo> *begin,
+        const std::shared_ptr<tlv::ProductInfo> *end, const StoredHoles *stored);
     // Products studied from their records' texts although a source was given.
     int fromTexts() const { return m_fromTexts; }
 
@@ -217,27 +223,42 @@ void addSizes(Gatherer &gatherer, const tlv::ProductInfo &product)
 void Gatherer::gather(const std::shared_ptr<tlv::ProductInfo> *begin,
     const std::shared_ptr<tlv::ProductInfo> *end, const CapabilityStudy::HoleSource &source)
 {
+    if (!source) {
+        gatherShare(begin, end, nullptr);
+        return;
+    }
+    // A share of products at a time, so that their stored holes are gathered while still in
+    // the cache.
     StoredHoles stored;
-    if (source) {
-        std::vector<qint64> ids;
-        ids.reserve(size_t(end - begin));
-        for (const std::shared_ptr<tlv::ProductInfo> *it = begin; it != end; ++it) {
+    std::vector<qint64> ids;
+    while (begin != end) {
+        const std::shared_ptr<tlv::ProductInfo> *next = begin + std::min(kReadShare, end - begin);
+        ids.clear();
+        for (const std::shared_ptr<tlv::ProductInfo> *it = begin; it != next; ++it) {
             if (ids.empty() || ids.back() != (*it)->id)
                 ids.push_back((*it)->id);
         }
+        stored.clear();
         source(ids, stored);
+        gatherShare(begin, next, &stored);
+        begin = next;
     }
+}
+
+void Gatherer::gatherShare(const std::shared_ptr<tlv::ProductInfo> *begin,
+    const std::shared_ptr<tlv::ProductInfo> *end, const StoredHoles *stored)
+{
     for (const std::shared_ptr<tlv::ProductInfo> *it = begin; it != end; ++it) {
         const tlv::ProductInfo &product = **it;
         const StoredHole *first = nullptr;
         const StoredHole *last = nullptr;
-        if (source && stored.find(product.id, first, last)) {
+        if (stored && stored->find(product.id, first, last)) {
             for (const StoredHole *h = first; h != last; ++h) {
                 if (h->idx >= 0)
                     hole(h->idx).add(product.id, h->value, !h->status);
             }
         } else {
-            m_fromTexts += source ? 1 : 0;
+            m_fromTexts += stored ? 1 : 0;
             for (const std::shared_ptr<tlv::HoleInfo> &hole : product.vtHoles) {
                 if (hole && hole->idx >= 0)
                     this->hole(hole->idx).add(product.id, m_numbers.number(hole->value), !hole->status);

@@ -100,6 +100,13 @@ bool StoredHoles::add(qint64 id, const char *utf8, size_t size)
     return true;
 }
 
+void StoredHoles::clear()
+{
+    m_ids.clear();
+    m_ends.clear();
+    m_holes.clear();
+}
+
 bool StoredHoles::find(qint64 id, const StoredHole *&first, const StoredHole *&last) const
 {
     const auto it = std::lower_bound(m_ids.cbegin(), m_ids.cend(), id);

@@ -30,6 +30,8 @@ public:
     // The holes kept for `id` as [first, last); false when none were kept for it.
     bool find(qint64 id, const StoredHole *&first, const StoredHole *&last) const;
     size_t products() const { return m_ids.size(); }
+    // Forgets every product, keeping the room.
+    void clear();
 
 private:
     struct Parser;
