@@ -36,9 +36,13 @@ ReportWorkbookWriter::Pull ProductStream::next(ReportWorkbookWriter::Products &b
     m_changed.wait(lock, [this] { return !m_waiting.empty() || m_ended || m_failed; });
     if (m_failed)
         return ReportWorkbookWriter::Pull::Failed;
+    if (!m_lent.isEmpty())
+        m_written.push_back(std::move(m_lent));
+    m_lent.clear();
     if (!m_waiting.empty()) {
-        batch = std::move(m_waiting.front());
+        m_lent = std::move(m_waiting.front());
         m_waiting.pop_front();
+        batch = m_lent; // shared: the writer's clear() leaves the products to m_lent
         m_changed.notify_all();
         return ReportWorkbookWriter::Pull::More;
     }
@@ -70,17 +74,20 @@ void ProductStream::read(const QString &dbPath, const QString &from, const QStri
                 std::lock_guard<std::mutex> lock(m_mutex);
                 return !m_stopping;
             };
-            const auto emitBatch = [this, &ended](bool last, const RecordQuery::Batch &batch) {
+            std::deque<ReportWorkbookWriter::Products> written;
+            const auto emitBatch = [this, &ended, &written](bool last, const RecordQuery::Batch &batch) {
                 ReportWorkbookWriter::Products products;
                 products.reserve(batch.size());
                 for (const auto &product : batch)
                     products.append(product);
+                written.clear(); // outside the lock
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_changed.wait(lock, [this] { return m_waiting.size() < maxWaiting || m_stopping; });
                 if (m_stopping)
                     return false;
                 if (!products.isEmpty())
                     m_waiting.push_back(std::move(products));
+                written.swap(m_written);
                 ended = last;
                 m_changed.notify_all();
                 return true;
