@@ -21,9 +21,6 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 
-#include <system_error>
-#include <thread>
-
 QT_CHARTS_USE_NAMESPACE
 
 namespace {
@@ -72,18 +69,8 @@ CapabilityView::CapabilityView(
                       qWarning().noquote()
                           << QStringLiteral("Capability reads stored hole values: %1").arg(readError);
               };
-        // The Pareto beside the study's two halves: the re-read keeps both busy for most of the
-        // time, and this fills the gaps.
-        std::thread pareto;
-        try {
-            pareto = std::thread([&result, &products] { result->causes = DefectPareto::of(products); });
-        } catch (const std::system_error &) {
-        }
         result->rows = CapabilityStudy::run(products, std::move(limits), stored, &result->fromTexts);
-        if (pareto.joinable())
-            pareto.join();
-        else
-            result->causes = DefectPareto::of(products);
+        result->causes = DefectPareto::of(products);
         products = {};
     });
     connect(m_worker, &QThread::finished, this, &CapabilityView::showResult);
