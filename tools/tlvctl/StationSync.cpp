@@ -14,6 +14,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#ifdef Q_OS_LINUX
+#include <sched.h>
+#include <sys/resource.h>
+#endif
+
 std::atomic<bool> StationSync::s_stop { false };
 
 namespace {
@@ -182,8 +187,20 @@ StationSync::Outcome StationSync::sendAll(CentralFeed &feed, qint64 *sent, QStri
     return Outcome::Done;
 }
 
+void StationSync::giveWay()
+{
+#ifdef Q_OS_LINUX
+    // The feed is never urgent and the station's own work is: the panel's insert at a cycle end
+    // must not wait for a core while a backlog goes out.
+    sched_param param {};
+    ::sched_setscheduler(0, SCHED_BATCH, &param);
+    ::setpriority(PRIO_PROCESS, 0, 10);
+#endif
+}
+
 int StationSync::run()
 {
+    giveWay();
     QString error;
     if (!openLocal(&error) || (m_mark = readMark(&error)) < 0) {
         log(error);

@@ -43,6 +43,8 @@ private:
     // Sends everything above the mark; `sent` counts the products that went.
     Outcome sendAll(CentralFeed &feed, qint64 *sent, QString *error);
     bool pause(double seconds) const;
+    // Lowers this process's CPU priority below the panel's.
+    static void giveWay();
     void log(const QString &text) const;
 
     Options m_options;
