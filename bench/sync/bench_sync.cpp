@@ -24,8 +24,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -75,14 +73,29 @@ bool fill(const QString &path, int from, int count)
     return ok;
 }
 
-double run(const QString &program, const QStringList &arguments, int *status = nullptr)
+// The child's peak RSS (VmHWM, which exec starts afresh) as last seen while it ran.
+double peakMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
+double run(const QString &program, const QStringList &arguments, int *status = nullptr, double *mb = nullptr)
 {
     QElapsedTimer clock;
     clock.start();
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
-    process.waitForFinished(-1);
+    process.waitForStarted(-1);
+    const qint64 pid = process.processId();
+    while (!process.waitForFinished(mb ? 100 : -1))
+        *mb = std::max(*mb, peakMb(pid));
     if (status)
         *status = process.exitCode();
     else if (process.exitCode() != 0)
@@ -196,17 +209,14 @@ int main(int argc, char *argv[])
     // --repeat times (medians), so that the machine's other load weighs on both alike.
     const QString from = QStringLiteral("2000-01-01 00:00:00"), to = QStringLiteral("2100-01-01 00:00:00");
     QVector<double> exportSeconds, dialogSeconds;
+    double exportMb = 0;
     const auto exportOnce = [&] {
         exportSeconds << run(QStringLiteral(TLVCTL),
             { "export", "--db", db, "--from", from, "--to", to, "--xlsx",
-                dir.filePath(QStringLiteral("tlvctl.xlsx")) });
+                dir.filePath(QStringLiteral("tlvctl.xlsx")) },
+            nullptr, &exportMb);
     };
-    // The first before the dialog's products are loaded: a child's peak RSS counts what it shared
-    // with this process between fork and exec.
     exportOnce();
-    rusage usage {};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const double exportMb = usage.ru_maxrss / 1024.0;
     {
         ReportWorkbookWriter::Products found;
         TLVDatasWork worker(db);
