@@ -235,7 +235,7 @@ void ReportTable::initView()
     ui->tblWidProduct->setColumnWidth(0, 210);
     ui->tblWidProduct->setColumnWidth(1, 230);
     ui->tblWidProduct->setColumnWidth(3, 60);
-    m_productRepaint = new RepaintThrottle(ui->tblWidProduct, 40, this);
+    m_productRepaint = new RepaintThrottle(ui->tblWidProduct, 100, this);
 
     m_itemModel = new ReportItemModel(this);
     m_itemModel->setHeaders({ QStringLiteral("孔序号"), QStringLiteral("OK/NG"), QStringLiteral("位置(cm)"),
