@@ -389,6 +389,19 @@ bool XlsxWorkbook::checkError(int error, const char *what, int row, int column)
     return false;
 }
 
+bool XlsxWorkbook::checkMerge(int firstRow, int firstColumn, int lastRow, int lastColumn) const
+{
+    if (!checkCell(firstRow, firstColumn, "A merge") || !checkCell(lastRow, lastColumn, "A merge"))
+        return false;
+    if (lastRow < firstRow || lastColumn < firstColumn
+        || (firstRow == lastRow && firstColumn == lastColumn)) {
+        qCritical("A merge of rows %d to %d, columns %d to %d needs at least two cells; not merged", firstRow,
+            lastRow, firstColumn, lastColumn);
+        return false;
+    }
+    return true;
+}
+
 bool XlsxWorkbook::checkCell(int row, int column, const char *what) const
 {
     if (row >= 1 && row <= MaxRows && column >= 1 && column <= MaxColumns)
@@ -525,15 +538,8 @@ bool XlsxWorkbook::writeEmptyText(int row, int column)
 bool XlsxWorkbook::mergeCells(
     int firstRow, int firstColumn, int lastRow, int lastColumn, const QString &text, Style style)
 {
-    if (!m_sheet || !checkCell(firstRow, firstColumn, "A merge")
-        || !checkCell(lastRow, lastColumn, "A merge"))
+    if (!m_sheet || !checkMerge(firstRow, firstColumn, lastRow, lastColumn))
         return false;
-    if (lastRow < firstRow || lastColumn < firstColumn
-        || (firstRow == lastRow && firstColumn == lastColumn)) {
-        qCritical("A merge of rows %d to %d, columns %d to %d needs at least two cells; not merged", firstRow,
-            lastRow, firstColumn, lastColumn);
-        return false;
-    }
     m_scratch = cellText(text, firstRow, firstColumn);
     const lxw_error error = worksheet_merge_range(m_sheet, lxw_row_t(firstRow - 1),
         lxw_col_t(firstColumn - 1), lxw_row_t(lastRow - 1), lxw_col_t(lastColumn - 1), m_scratch.constData(),
@@ -543,15 +549,9 @@ bool XlsxWorkbook::mergeCells(
 
 bool XlsxWorkbook::mergeWritten(int sheet, int firstRow, int firstColumn, int lastRow, int lastColumn)
 {
-    if (!m_book || sheet < 1 || sheet > m_sheets.size() || !checkCell(firstRow, firstColumn, "A merge")
-        || !checkCell(lastRow, lastColumn, "A merge"))
+    if (!m_book || sheet < 1 || sheet > m_sheets.size()
+        || !checkMerge(firstRow, firstColumn, lastRow, lastColumn))
         return false;
-    if (lastRow < firstRow || lastColumn < firstColumn
-        || (firstRow == lastRow && firstColumn == lastColumn)) {
-        qCritical("A merge of rows %d to %d, columns %d to %d needs at least two cells; not merged", firstRow,
-            lastRow, firstColumn, lastColumn);
-        return false;
-    }
     // A merge is only a note written after the sheet's rows; worksheet_merge_range() would also
     // write its cells, which constant-memory mode refuses for rows already on disk. The sheet
     // frees the note with its others.

@@ -73,6 +73,8 @@ private:
     bool writeText(int row, int column, const QString &text, lxw_format *format);
     bool writeNumber(int row, int column, double number, lxw_format *format);
     bool checkCell(int row, int column, const char *what) const;
+    // Both corners on the sheet and at least two cells, or logged.
+    bool checkMerge(int firstRow, int firstColumn, int lastRow, int lastColumn) const;
     QByteArray cellText(const QString &text, int row, int column);
     bool checkError(int error, const char *what, int row = 0, int column = 0);
     void logChanges() const;
