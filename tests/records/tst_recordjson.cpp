@@ -117,11 +117,19 @@ QByteArray value(QRandomGenerator &rng)
 }
 
 // Arrays of item-like objects (keys missing, repeated, extra; any values), some deeply nested,
-// optionally mangled byte-wise.
-QByteArray document(QRandomGenerator &rng, bool mangle)
+// optionally mangled byte-wise. In the panel's form, every object has the panel's four keys in
+// its order, with any values.
+QByteArray document(QRandomGenerator &rng, bool mangle, bool panelForm = false)
 {
     QByteArray doc = "[";
     for (int i = rng.bounded(25); i > 0; --i) {
+        if (panelForm) {
+            doc += hole(value(rng),
+                       rng.bounded(4) ? QByteArray(rng.bounded(2) ? "true" : "false") : value(rng),
+                       value(rng), value(rng))
+                + ",";
+            continue;
+        }
         for (const char *key : { "idx", "status", "position", "value", "ngtypes", "idx", "extra" })
             doc += rng.bounded(8) ? (doc.endsWith('[') || doc.endsWith(',') ? "{\"" : ",\"") + QByteArray(key)
                     + "\":" + value(rng)
@@ -205,6 +213,8 @@ void TestRecordJson::agreesWithQtReader_data()
     QTest::addColumn<int>("kind");
     QTest::newRow("generated documents") << 1;
     QTest::newRow("mangled documents") << 2;
+    QTest::newRow("the panel's form, any values") << 3;
+    QTest::newRow("the panel's form, mangled") << 4;
 }
 
 // Inputs of one kind from a fixed seed; both readers must give the same items for each. One
@@ -215,7 +225,7 @@ void TestRecordJson::agreesWithQtReader()
     QRandomGenerator rng(20240506u + quint32(kind));
     RecordJsonReader reader;
     for (int i = 0; i < 20000; ++i) {
-        const QByteArray input = document(rng, kind == 2);
+        const QByteArray input = document(rng, kind == 2 || kind == 4, kind >= 3);
         const QString holes = describe(read<tlv::HoleInfo>(reader, input));
         const QString apes = describe(read<tlv::ApeInfo>(reader, input));
         if (holes != describe(RecordJson::readHolesWithQt(input))

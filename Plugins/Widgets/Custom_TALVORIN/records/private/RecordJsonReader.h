@@ -16,6 +16,7 @@ class TextPool;
 // records: it runs on simdjson and gives exactly what the QJsonDocument reader gives. Whenever
 // an input lies where the two could disagree (simdjson rejects it, surrogate escapes, zero or
 // subnormal doubles that Qt may treat as underflow, -0), the whole text goes to the Qt reader.
+// Holes in the panel's own form are read without simdjson (same results, less cpu).
 // Equal texts (numbers, defect names) are shared among everything one reader reads.
 class RecordJsonReader
 {
@@ -37,7 +38,9 @@ private:
     template <typename Item> void readItems(const char *utf8, qsizetype size, std::vector<Item> &items);
 
     struct Simdjson;
+    struct PanelScratch;
     std::unique_ptr<Simdjson> m_simdjson;
+    std::unique_ptr<PanelScratch> m_panel;
     std::unique_ptr<NumberPool> m_numbers;
     std::unique_ptr<TextPool> m_texts;
     quint64 m_fallbacks = 0;
