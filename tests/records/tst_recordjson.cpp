@@ -117,17 +117,32 @@ QByteArray value(QRandomGenerator &rng)
 }
 
 // Arrays of item-like objects (keys missing, repeated, extra; any values), some deeply nested,
-// optionally mangled byte-wise. In the panel's form, every object has the panel's four keys in
-// its order, with any values.
+// optionally mangled byte-wise. In the panel's form, every object has the four keys of the panel's
+// holes or appearance in its order, with any values.
 QByteArray document(QRandomGenerator &rng, bool mangle, bool panelForm = false)
 {
+    const bool holesForm = rng.bounded(2);
     QByteArray doc = "[";
     for (int i = rng.bounded(25); i > 0; --i) {
         if (panelForm) {
-            doc += hole(value(rng),
-                       rng.bounded(4) ? QByteArray(rng.bounded(2) ? "true" : "false") : value(rng),
-                       value(rng), value(rng))
-                + ",";
+            // Mostly what the panel writes, so that whole documents keep its form; now and then anything.
+            const auto or_any
+                = [&rng](const QByteArray &usual) { return rng.bounded(12) ? usual : value(rng); };
+            const QByteArray idx = or_any(QByteArray::number(rng.bounded(-2, 40)));
+            const QByteArray position = or_any(QByteArray::number(rng.bounded(300.0), 'g', 17));
+            const QByteArray status = or_any(rng.bounded(2) ? "true" : "false");
+            if (holesForm) {
+                doc += hole(
+                           idx, status, position, or_any(QByteArray::number(7.9 + rng.bounded(0.2), 'g', 17)))
+                    + ",";
+                continue;
+            }
+            QByteArray types;
+            for (int t = rng.bounded(3); t > 0; --t)
+                types += (types.isEmpty() ? "" : ",")
+                    + or_any(rng.bounded(2) ? "\"\xe5\x88\x92\xe4\xbc\xa4\"" : "\"dirt\"");
+            doc += "{\"idx\":" + idx + ",\"ngtypes\":[" + types + "],\"position\":" + position
+                + ",\"status\":" + status + "},";
             continue;
         }
         for (const char *key : { "idx", "status", "position", "value", "ngtypes", "idx", "extra" })

@@ -230,58 +230,67 @@ template <typename Item> bool requestItems(element root, std::vector<Item> &item
     return true;
 }
 
-// The holes exactly as the panel writes them (Qt's compact form, keys in its order):
-// [{"idx":I,"position":N,"status":B,"value":N},...] and nothing else, read without simdjson,
-// whose tape of these columns took a fifth of a query's cpu (a day of a year: 12 % less cpu
-// this way). Anything else
-// (spaces, other keys or orders, integers beyond int64, idx outside int, and doubles that
-// numbersAgree() sends to the Qt reader) returns false, and the text takes the general path.
-// Numbers are read as simdjson reads them: integer literals as int64, others correctly rounded.
-class PanelHoles
+// The columns exactly as the panel writes them (Qt's compact form, keys in its order), read
+// without simdjson, whose tape of them took a fifth of a query's cpu (a day of a year: 12 % less
+// cpu this way):
+//   [{"idx":I,"position":N,"status":B,"value":N},...]
+//   [{"idx":I,"ngtypes":["text",...],"position":N,"status":B},...]
+// Anything else (spaces, other keys or orders, integers beyond int64, idx outside int, doubles
+// that numbersAgree() sends to the Qt reader, escapes or control bytes or malformed UTF-8 in a
+// text) returns false, and the column takes the general path. Numbers are read as simdjson reads
+// them: integer literals as int64, others correctly rounded.
+class PanelForm
 {
 public:
-    struct Hole
+    struct Item
     {
         int idx;
         bool status;
         double position;
-        double value;
+        double value; // holes
+        int firstType; // appearance: its texts in types()
+        int typeCount;
     };
 
-    // The holes of [p, end) into `holes`; false where the text is not in the panel's form.
-    static bool read(const char *p, const char *end, std::vector<Hole> &holes)
+    bool read(const char *p, const char *end, bool holes)
     {
-        holes.clear();
+        m_items.clear();
+        m_types.clear();
         if (!take(p, end, "["))
             return false;
         if (take(p, end, "]"))
             return p == end;
         for (;;) {
-            Hole hole;
-            double idx = 0;
+            Item item {};
             bool integer = false;
+            double idx = 0;
             if (!take(p, end, "{\"idx\":") || !number(p, end, idx, integer) || !integer
                 || idx < double(INT_MIN) || idx > double(INT_MAX))
                 return false;
-            hole.idx = int(idx);
-            if (!take(p, end, ",\"position\":") || !number(p, end, hole.position, integer)
+            item.idx = int(idx);
+            if (!holes && (!take(p, end, ",\"ngtypes\":") || !texts(p, end, item)))
+                return false;
+            if (!take(p, end, ",\"position\":") || !number(p, end, item.position, integer)
                 || !take(p, end, ",\"status\":"))
                 return false;
             if (take(p, end, "true"))
-                hole.status = true;
-            else if (take(p, end, "false"))
-                hole.status = false;
-            else
+                item.status = true;
+            else if (!take(p, end, "false"))
                 return false;
-            if (!take(p, end, ",\"value\":") || !number(p, end, hole.value, integer) || !take(p, end, "}"))
+            if (holes && (!take(p, end, ",\"value\":") || !number(p, end, item.value, integer)))
                 return false;
-            holes.push_back(hole);
+            if (!take(p, end, "}"))
+                return false;
+            m_items.push_back(item);
             if (take(p, end, "]"))
                 return p == end;
             if (!take(p, end, ","))
                 return false;
         }
     }
+
+    const std::vector<Item> &items() const { return m_items; }
+    const std::string_view &type(int i) const { return m_types[size_t(i)]; }
 
 private:
     template <size_t N> static bool take(const char *&p, const char *end, const char (&text)[N])
@@ -340,6 +349,41 @@ private:
         p = q;
         return true;
     }
+
+    // ["text",...] of plain texts: no escapes, no control bytes, valid UTF-8.
+    bool texts(const char *&p, const char *end, Item &item)
+    {
+        item.firstType = int(m_types.size());
+        if (!take(p, end, "["))
+            return false;
+        if (!take(p, end, "]")) {
+            for (;;) {
+                if (!take(p, end, "\""))
+                    return false;
+                const char *text = p;
+                bool ascii = true;
+                while (p < end && *p != '"') {
+                    const auto byte = static_cast<unsigned char>(*p++);
+                    if (byte < 0x20 || byte == '\\')
+                        return false;
+                    ascii = ascii && byte < 0x80;
+                }
+                if (p == end || (!ascii && !simdjson::validate_utf8(text, size_t(p - text))))
+                    return false;
+                m_types.emplace_back(text, size_t(p - text));
+                ++p;
+                if (take(p, end, "]"))
+                    break;
+                if (!take(p, end, ","))
+                    return false;
+            }
+        }
+        item.typeCount = int(m_types.size()) - item.firstType;
+        return true;
+    }
+
+    std::vector<Item> m_items;
+    std::vector<std::string_view> m_types;
 };
 
 // The simdjson reader of one column; false when the text has to go to the Qt reader.
@@ -399,9 +443,8 @@ struct RecordJsonReader::Simdjson
     }
 };
 
-struct RecordJsonReader::PanelScratch
+struct RecordJsonReader::PanelScratch : PanelForm
 {
-    std::vector<PanelHoles::Hole> holes;
 };
 
 RecordJsonReader::RecordJsonReader()
@@ -425,22 +468,28 @@ void RecordJsonReader::readItems(const char *utf8, qsizetype size, std::vector<I
     items.clear();
     if (size <= 0)
         return;
-    if constexpr (std::is_same_v<Item, tlv::HoleInfo>) {
-        if (PanelHoles::read(utf8, utf8 + size, m_panel->holes)) {
-            const Pools pools { *m_numbers, *m_texts };
-            items.resize(m_panel->holes.size()); // the texts requested below are written into the items
-            for (size_t i = 0; i < m_panel->holes.size(); ++i) {
-                const PanelHoles::Hole &hole = m_panel->holes[i];
-                tlv::HoleInfo &item = items[i];
-                item.idx = hole.idx;
-                item.status = hole.status;
-                requestNumberText(hole.position, &item.position, pools);
-                requestNumberText(hole.value, &item.value, pools);
+    if (m_panel->read(utf8, utf8 + size, std::is_same_v<Item, tlv::HoleInfo>)) {
+        const Pools pools { *m_numbers, *m_texts };
+        const std::vector<PanelForm::Item> &read = m_panel->items();
+        items.resize(read.size()); // the texts requested below are written into the items
+        for (size_t i = 0; i < read.size(); ++i) {
+            Item &item = items[i];
+            item.idx = read[i].idx;
+            item.status = read[i].status;
+            requestNumberText(read[i].position, &item.position, pools);
+            if constexpr (std::is_same_v<Item, tlv::HoleInfo>) {
+                requestNumberText(read[i].value, &item.value, pools);
+            } else {
+                item.ngtypes.reserve(read[i].typeCount);
+                for (int t = 0; t < read[i].typeCount; ++t) {
+                    const std::string_view text = m_panel->type(read[i].firstType + t);
+                    item.ngtypes.append(m_texts->get(text.data(), int(text.size())));
+                }
             }
-            m_numbers->resolve();
-            m_texts->resolve();
-            return;
         }
+        m_numbers->resolve();
+        m_texts->resolve();
+        return;
     }
     element root;
     if (m_simdjson->parse(utf8, size_t(size), root) && readFast(root, items, Pools { *m_numbers, *m_texts }))
