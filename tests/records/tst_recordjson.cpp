@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -137,10 +138,12 @@ QByteArray document(QRandomGenerator &rng, bool mangle, bool panelForm = false)
                     + ",";
                 continue;
             }
+            // Defect names as written, now and then as another writer could escape them.
+            static const char *const kTypes[]
+                = { "\"\\u5212\\u4f24\"", "\"a\\\"b\"", "\"dirt\"", "\"\xe5\x88\x92\xe4\xbc\xa4\"" };
             QByteArray types;
             for (int t = rng.bounded(3); t > 0; --t)
-                types += (types.isEmpty() ? "" : ",")
-                    + or_any(rng.bounded(2) ? "\"\xe5\x88\x92\xe4\xbc\xa4\"" : "\"dirt\"");
+                types += (types.isEmpty() ? "" : ",") + or_any(kTypes[std::min(rng.bounded(32), 3)]);
             doc += "{\"idx\":" + idx + ",\"ngtypes\":[" + types + "],\"position\":" + position
                 + ",\"status\":" + status + "},";
             continue;
@@ -180,9 +183,14 @@ private slots:
     void readsRules();
     void agreesWithQtReader_data();
     void agreesWithQtReader();
+    void agreesWithQtReaderInPanelForm_data();
+    void agreesWithQtReaderInPanelForm();
     void numberTextMatchesQt_data();
     void numberTextMatchesQt();
     void panelTextsMakeOneBlock();
+
+private:
+    void compareReaders(int kind, int count);
 };
 
 void TestRecordJson::readsRules_data()
@@ -228,8 +236,6 @@ void TestRecordJson::agreesWithQtReader_data()
     QTest::addColumn<int>("kind");
     QTest::newRow("generated documents") << 1;
     QTest::newRow("mangled documents") << 2;
-    QTest::newRow("the panel's form, any values") << 3;
-    QTest::newRow("the panel's form, mangled") << 4;
 }
 
 // Inputs of one kind from a fixed seed; both readers must give the same items for each. One
@@ -237,9 +243,29 @@ void TestRecordJson::agreesWithQtReader_data()
 void TestRecordJson::agreesWithQtReader()
 {
     QFETCH(int, kind);
+    compareReaders(kind, 20000);
+}
+
+void TestRecordJson::agreesWithQtReaderInPanelForm_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("the panel's form, any values") << 3;
+    QTest::newRow("the panel's form, mangled") << 4;
+}
+
+// Apart from the above, for the time limit of a test function under the sanitizer: the panel's
+// form makes long documents, each a long parse for Qt's reader, so fewer of them are read.
+void TestRecordJson::agreesWithQtReaderInPanelForm()
+{
+    QFETCH(int, kind);
+    compareReaders(kind, 3000);
+}
+
+void TestRecordJson::compareReaders(int kind, int count)
+{
     QRandomGenerator rng(20240506u + quint32(kind));
     RecordJsonReader reader;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < count; ++i) {
         const QByteArray input = document(rng, kind == 2 || kind == 4, kind >= 3);
         const QString holes = describe(read<tlv::HoleInfo>(reader, input));
         const QString apes = describe(read<tlv::ApeInfo>(reader, input));
