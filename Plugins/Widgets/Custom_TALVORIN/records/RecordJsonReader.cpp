@@ -141,95 +141,6 @@ void requestNumberText(double v, QString *target, Pools pools)
         pools.texts.request(text, size, target);
 }
 
-// What differs between the two columns: the fourth key and how its value is read.
-template <typename Item> struct Column;
-
-template <> struct Column<tlv::HoleInfo>
-{
-    static constexpr std::string_view kKey = "value";
-    static void fill(tlv::HoleInfo &hole, element value, Pools pools)
-    {
-        requestNumberText(toDouble(value), &hole.value, pools);
-    }
-    static void fill(tlv::HoleInfo &hole, const QJsonValue &value, TextPool *texts)
-    {
-        hole.value = NumberText::of(value.toDouble(0), texts);
-    }
-};
-
-template <> struct Column<tlv::ApeInfo>
-{
-    static constexpr std::string_view kKey = "ngtypes";
-    static void fill(tlv::ApeInfo &ape, element types, Pools pools)
-    {
-        if (types.type() != element_type::ARRAY)
-            return;
-        const simdjson::dom::array array(types);
-        ape.ngtypes.reserve(int(array.size()));
-        for (element type : array) {
-            if (type.type() != element_type::STRING) {
-                ape.ngtypes.append(QString());
-                continue;
-            }
-            const std::string_view text(type);
-            ape.ngtypes.append(pools.texts.get(text.data(), int(text.size())));
-        }
-    }
-    static void fill(tlv::ApeInfo &ape, const QJsonValue &types, TextPool *)
-    {
-        const QJsonArray array = types.toArray();
-        for (const QJsonValue &type : array)
-            ape.ngtypes.append(type.toString());
-    }
-};
-
-// The items of one column's array, their texts requested from the pools; false, with the
-// walk cut short, at the first double that the Qt reader could read otherwise. Every value of
-// the document passes numbersAgree, so such a double sends the text to the Qt reader wherever
-// it sits, also under keys that give no item.
-template <typename Item> bool requestItems(element root, std::vector<Item> &items, Pools pools)
-{
-    if (root.type() != element_type::ARRAY)
-        return numbersAgree(root);
-    const simdjson::dom::array array(root);
-    items.reserve(array.size()); // the texts requested below are written into the items
-    for (element child : array) {
-        if (child.type() != element_type::OBJECT) {
-            if (!numbersAgree(child))
-                return false;
-            continue;
-        }
-        // A repeated key takes its last value, as in Qt.
-        element idx, status, position, fourth;
-        unsigned found = 0;
-        for (simdjson::dom::key_value_pair field : simdjson::dom::object(child)) {
-            if (!numbersAgree(field.value))
-                return false;
-            if (field.key == "idx") {
-                idx = field.value;
-                found |= 1;
-            } else if (field.key == "status") {
-                status = field.value;
-                found |= 2;
-            } else if (field.key == "position") {
-                position = field.value;
-                found |= 4;
-            } else if (field.key == Column<Item>::kKey) {
-                fourth = field.value;
-                found |= 8;
-            }
-        }
-        if (found != 15)
-            continue;
-        Item &item = items.emplace_back();
-        item.idx = toInt(idx);
-        item.status = status.type() == element_type::BOOL && bool(status);
-        requestNumberText(toDouble(position), &item.position, pools);
-        Column<Item>::fill(item, fourth, pools);
-    }
-    return true;
-}
-
 // The columns exactly as the panel writes them (Qt's compact form, keys in its order), read
 // without simdjson, whose tape of them took a fifth of a query's cpu (a day of a year: 12 % less
 // cpu this way):
@@ -386,6 +297,107 @@ private:
     std::vector<std::string_view> m_types;
 };
 
+// What differs between the two columns: the fourth key and how its value is read.
+template <typename Item> struct Column;
+
+template <> struct Column<tlv::HoleInfo>
+{
+    static constexpr std::string_view kKey = "value";
+    static void fill(tlv::HoleInfo &hole, element value, Pools pools)
+    {
+        requestNumberText(toDouble(value), &hole.value, pools);
+    }
+    static void fill(tlv::HoleInfo &hole, const PanelForm &, const PanelForm::Item &read, Pools pools)
+    {
+        requestNumberText(read.value, &hole.value, pools);
+    }
+    static void fill(tlv::HoleInfo &hole, const QJsonValue &value, TextPool *texts)
+    {
+        hole.value = NumberText::of(value.toDouble(0), texts);
+    }
+};
+
+template <> struct Column<tlv::ApeInfo>
+{
+    static constexpr std::string_view kKey = "ngtypes";
+    static void fill(tlv::ApeInfo &ape, element types, Pools pools)
+    {
+        if (types.type() != element_type::ARRAY)
+            return;
+        const simdjson::dom::array array(types);
+        ape.ngtypes.reserve(int(array.size()));
+        for (element type : array) {
+            if (type.type() != element_type::STRING) {
+                ape.ngtypes.append(QString());
+                continue;
+            }
+            const std::string_view text(type);
+            ape.ngtypes.append(pools.texts.get(text.data(), int(text.size())));
+        }
+    }
+    static void fill(tlv::ApeInfo &ape, const PanelForm &form, const PanelForm::Item &read, Pools pools)
+    {
+        ape.ngtypes.reserve(read.typeCount);
+        for (int t = 0; t < read.typeCount; ++t) {
+            const std::string_view text = form.type(read.firstType + t);
+            ape.ngtypes.append(pools.texts.get(text.data(), int(text.size())));
+        }
+    }
+    static void fill(tlv::ApeInfo &ape, const QJsonValue &types, TextPool *)
+    {
+        const QJsonArray array = types.toArray();
+        for (const QJsonValue &type : array)
+            ape.ngtypes.append(type.toString());
+    }
+};
+
+// The items of one column's array, their texts requested from the pools; false, with the
+// walk cut short, at the first double that the Qt reader could read otherwise. Every value of
+// the document passes numbersAgree, so such a double sends the text to the Qt reader wherever
+// it sits, also under keys that give no item.
+template <typename Item> bool requestItems(element root, std::vector<Item> &items, Pools pools)
+{
+    if (root.type() != element_type::ARRAY)
+        return numbersAgree(root);
+    const simdjson::dom::array array(root);
+    items.reserve(array.size()); // the texts requested below are written into the items
+    for (element child : array) {
+        if (child.type() != element_type::OBJECT) {
+            if (!numbersAgree(child))
+                return false;
+            continue;
+        }
+        // A repeated key takes its last value, as in Qt.
+        element idx, status, position, fourth;
+        unsigned found = 0;
+        for (simdjson::dom::key_value_pair field : simdjson::dom::object(child)) {
+            if (!numbersAgree(field.value))
+                return false;
+            if (field.key == "idx") {
+                idx = field.value;
+                found |= 1;
+            } else if (field.key == "status") {
+                status = field.value;
+                found |= 2;
+            } else if (field.key == "position") {
+                position = field.value;
+                found |= 4;
+            } else if (field.key == Column<Item>::kKey) {
+                fourth = field.value;
+                found |= 8;
+            }
+        }
+        if (found != 15)
+            continue;
+        Item &item = items.emplace_back();
+        item.idx = toInt(idx);
+        item.status = status.type() == element_type::BOOL && bool(status);
+        requestNumberText(toDouble(position), &item.position, pools);
+        Column<Item>::fill(item, fourth, pools);
+    }
+    return true;
+}
+
 // The simdjson reader of one column; false when the text has to go to the Qt reader.
 template <typename Item> bool readFast(element root, std::vector<Item> &items, Pools pools)
 {
@@ -477,15 +489,7 @@ void RecordJsonReader::readItems(const char *utf8, qsizetype size, std::vector<I
             item.idx = read[i].idx;
             item.status = read[i].status;
             requestNumberText(read[i].position, &item.position, pools);
-            if constexpr (std::is_same_v<Item, tlv::HoleInfo>) {
-                requestNumberText(read[i].value, &item.value, pools);
-            } else {
-                item.ngtypes.reserve(read[i].typeCount);
-                for (int t = 0; t < read[i].typeCount; ++t) {
-                    const std::string_view text = m_panel->type(read[i].firstType + t);
-                    item.ngtypes.append(m_texts->get(text.data(), int(text.size())));
-                }
-            }
+            Column<Item>::fill(item, *m_panel, read[i], pools);
         }
         m_numbers->resolve();
         m_texts->resolve();
