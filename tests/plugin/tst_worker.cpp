@@ -81,6 +81,9 @@ private slots:
         QTest::newRow("none") << 0 << QList<int> { 0 };
         QTest::newRow("101") << 101 << QList<int> { 101, 0 };
         QTest::newRow("250") << 250 << QList<int> { 101, 101, 48 };
+        // Rows are built a few batches at a time and still come out 101 by 101.
+        QTest::newRow("505") << 505 << QList<int> { 101, 101, 101, 101, 101, 0 };
+        QTest::newRow("850") << 850 << QList<int> { 101, 101, 101, 101, 101, 101, 101, 101, 42 };
     }
     void batches()
     {
@@ -401,14 +404,19 @@ private slots:
         }
         RecordBuilder builder;
         int taken = 0;
-        Batch products;
+        std::vector<Batch> slices;
         builder.start(readBatch);
-        const bool built = builder.finish(products, [&] {
+        const bool built = builder.finish(slices, 101, [&] {
             if (taken++ == 1)
                 QThread::msleep(20); // the helper takes rows meanwhile
             return stopAfter < 0 || taken <= stopAfter;
         });
         QCOMPARE(built, stopAfter < 0);
+        Batch products;
+        for (const Batch &slice : slices) {
+            QCOMPARE(slice.size(), qMin(101, rows - products.size()));
+            products += slice;
+        }
         QCOMPARE(products.size(), built ? rows : 0);
         for (int i = 0; i < products.size(); ++i) {
             QCOMPARE(products[i]->pid, i + 1);

@@ -98,8 +98,7 @@ void RecordBuilder::start(ReadBatch &batch)
     m_posted.notify_one();
 }
 
-bool RecordBuilder::finish(
-    QList<std::shared_ptr<tlv::ProductInfo>> &products, const std::function<bool()> &proceed)
+bool RecordBuilder::complete(const std::function<bool()> &proceed)
 {
     Q_ASSERT_X(m_batch, "RecordBuilder::finish", "no batch started");
     Q_ASSERT_X(m_batch->size() == m_count, "RecordBuilder::finish", "the batch changed since start()");
@@ -131,12 +130,26 @@ bool RecordBuilder::finish(
     Q_ASSERT(m_next.load(std::memory_order_relaxed) >= m_count);
     Q_ASSERT(helperIdle());
     m_batch = nullptr;
-    if (wanted) {
-        for (const std::shared_ptr<tlv::ProductInfo> &product : m_built)
-            products.append(product);
+    if (!wanted)
+        m_built.clear();
+    return wanted;
+}
+
+bool RecordBuilder::finish(std::vector<QList<std::shared_ptr<tlv::ProductInfo>>> &slices, int sliceSize,
+    const std::function<bool()> &proceed)
+{
+    Q_ASSERT(sliceSize > 0);
+    if (!complete(proceed))
+        return false;
+    for (size_t i = 0; i < m_built.size(); ++i) {
+        if (i % size_t(sliceSize) == 0) {
+            slices.emplace_back();
+            slices.back().reserve(int(qMin(m_built.size() - i, size_t(sliceSize))));
+        }
+        slices.back().append(m_built[i]);
     }
     m_built.clear();
-    return wanted;
+    return true;
 }
 
 bool RecordBuilder::startHelper()

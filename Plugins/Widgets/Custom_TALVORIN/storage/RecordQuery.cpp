@@ -13,6 +13,7 @@
 #include <QVariant>
 
 #include <string_view>
+#include <vector>
 
 #ifdef TLV_SQLITE_NATIVE
 #include <simdjson.h>
@@ -102,11 +103,11 @@ template <typename Rows> void readRow(Rows &rows, TextShare &barcodes, ReadBatch
     target.setAppearance(row, rows.json(Appearance));
 }
 
-// The statement is stepped on this thread only. While it reads a batch's rows, the helper of
-// the builder builds the records of the batch before; then this thread helps finish them.
-// Stops without a last batch once proceed() says the query is no longer wanted, or when an
-// emission finds it stale. Rows that end on a read error are delivered as far as they were
-// read, without a last batch: the caller reports the failure.
+// The statement is stepped on this thread only. While it reads the rows of a few batches, the
+// helper of the builder builds the records of the few before; then this thread helps finish
+// them and emits them batch by batch. Stops without a last batch once proceed() says the query
+// is no longer wanted, or when an emission finds it stale. Rows that end on a read error are
+// delivered as far as they were read, without a last batch: the caller reports the failure.
 template <typename Rows>
 void deliverRows(Rows &rows, const RecordQuery::Proceed &proceed, const RecordQuery::Emit &emitBatch,
     RecordReaders *readers)
@@ -118,7 +119,7 @@ void deliverRows(Rows &rows, const RecordQuery::Proceed &proceed, const RecordQu
     bool more = true;
     const auto readInto = [&](ReadBatch &target) {
         target.clear();
-        while (target.size() < RecordQuery::batchSize && (more = rows.next())) {
+        while (target.size() < RecordQuery::buildSize && (more = rows.next())) {
             if (!proceed())
                 return false;
             readRow(rows, barcodes, target);
@@ -128,18 +129,28 @@ void deliverRows(Rows &rows, const RecordQuery::Proceed &proceed, const RecordQu
     int current = 0;
     if (!readInto(read[current]))
         return;
+    std::vector<RecordQuery::Batch> slices;
     for (;;) {
         builder.start(read[current]);
         const bool last = !more;
         if (!last && !readInto(read[1 - current]))
             return;
-        RecordQuery::Batch records;
-        records.reserve(read[current].size());
-        if (!builder.finish(records, proceed))
+        slices.clear();
+        if (!builder.finish(slices, RecordQuery::batchSize, proceed))
             return;
-        // Handed over, not copied: the receiver's copy becomes the only holder of these records.
-        if (!emitBatch(last && !rows.failed(), records) || last)
-            return;
+        // A group of whole batches that ends the rows is followed by an empty last one.
+        if (last && (slices.empty() || slices.back().size() == RecordQuery::batchSize))
+            slices.emplace_back();
+        for (size_t i = 0; i < slices.size(); ++i) {
+            // A query no longer wanted stops between batches as between rows.
+            if (!proceed())
+                return;
+            const bool lastBatch = last && i + 1 == slices.size();
+            // Handed over, not copied: the receiver's copy becomes the only holder of these records.
+            const RecordQuery::Batch batch = std::move(slices[i]);
+            if (!emitBatch(lastBatch && !rows.failed(), batch) || lastBatch)
+                return;
+        }
         current = 1 - current;
     }
 }

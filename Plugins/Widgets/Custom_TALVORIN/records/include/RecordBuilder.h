@@ -33,14 +33,17 @@ public:
 
     // Starts on the batch's rows; the batch stays as it is until finish().
     void start(ReadBatch &batch);
-    // The records of the started batch's rows appended to `products` in row order. Stops once
-    // `proceed` is false, leaving `products` as it was, and returns false.
-    bool finish(QList<std::shared_ptr<tlv::ProductInfo>> &products, const std::function<bool()> &proceed);
+    // The records of the started batch's rows in row order, appended to `slices` in lists of
+    // `sliceSize` (the last one shorter). Stops once `proceed` is false, leaving `slices` as it
+    // was, and returns false.
+    bool finish(std::vector<QList<std::shared_ptr<tlv::ProductInfo>>> &slices, int sliceSize,
+        const std::function<bool()> &proceed);
 
 private:
     friend class RecordReaders;
     struct Maker;
 
+    bool complete(const std::function<bool()> &proceed);
     bool startHelper();
     void work(Maker &maker);
     void helperLoop();

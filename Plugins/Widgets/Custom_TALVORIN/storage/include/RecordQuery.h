@@ -14,12 +14,15 @@ class RecordReaders;
 
 // Runs a select on the product table and hands its rows out as records, in batches of
 // batchSize in row order (the last one shorter, possibly empty). Reading and building overlap:
-// while the calling thread reads a batch's rows, a helper builds the records of the batch before.
+// while the calling thread reads buildSize rows, a helper builds the records of the rows before.
 // Where Qt's SQLite driver runs on the system's libsqlite3, the rows are stepped on its handle.
 class RecordQuery
 {
 public:
     static constexpr int batchSize = 101;
+    // Rows built per hand-over to the helper. Several batches at a time: each hand-over wakes
+    // the helper, and batches emitted back to back wake the receiving thread once.
+    static constexpr int buildSize = 4 * batchSize;
 
     using Batch = QList<std::shared_ptr<tlv::ProductInfo>>;
     // Asked before every row: false stops the query without a last batch.
