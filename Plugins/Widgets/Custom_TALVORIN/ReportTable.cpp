@@ -5,6 +5,7 @@
 #include "FindSequence.h"
 #include "HistorySwitch.h"
 #include "QFrameHelper.h"
+#include "ReleaseHold.h"
 #include "RepaintThrottle.h"
 #include "ReportExport.h"
 #include "ReportItemModel.h"
@@ -236,6 +237,7 @@ void ReportTable::initView()
     ui->tblWidProduct->setColumnWidth(1, 230);
     ui->tblWidProduct->setColumnWidth(3, 60);
     m_productRepaint = new RepaintThrottle(ui->tblWidProduct, 100, this);
+    m_releaseHold = new ReleaseHold(1000, this);
 
     m_itemModel = new ReportItemModel(this);
     m_itemModel->setHeaders({ QStringLiteral("孔序号"), QStringLiteral("OK/NG"), QStringLiteral("位置(cm)"),
@@ -272,7 +274,8 @@ void ReportTable::Slot_BtnFindClicked()
     const QString tmStart = ui->dateTimeStart->dateTime().toString(format);
     const QString tmEnd = ui->dateTimeEnd->dateTime().toString(format);
 
-    m_tableModel->clearDatas();
+    // The records shown so far are freed once this query has its rows.
+    m_tableModel->clearDatas(*m_releaseHold);
     m_itemModel->clearDatas();
     m_productRepaint->flush();
     updatePieChart();
@@ -326,6 +329,7 @@ void ReportTable::Slot_FindResult(bool bCompleted, QList<std::shared_ptr<tlv::Pr
         m_productRepaint->flush();
         ui->lbTotal->setText(
             QStringLiteral("共%1条（读取出错，不完整）").arg(m_tableModel->rowCount(QModelIndex())));
+        m_releaseHold->release();
         return;
     }
     if (!bCompleted) {
@@ -335,6 +339,7 @@ void ReportTable::Slot_FindResult(bool bCompleted, QList<std::shared_ptr<tlv::Pr
     m_productRepaint->flush();
     ui->lbTotal->setText(QStringLiteral("共%1条").arg(m_tableModel->rowCount(QModelIndex())));
     updatePieChart();
+    m_releaseHold->release();
 }
 
 void ReportTable::releaseRecords()
@@ -342,6 +347,7 @@ void ReportTable::releaseRecords()
     m_findSequence->cancelAll();
     m_tableModel->clearDatas();
     m_itemModel->clearDatas();
+    m_releaseHold->release();
     m_productRepaint->flush();
     updatePieChart();
     updateBarChart({}, {});

@@ -16,6 +16,7 @@
 #include <memory>
 
 class FindSequence;
+class ReleaseHold;
 class RepaintThrottle;
 
 namespace Ui {
@@ -78,6 +79,7 @@ private:
     QtCharts::QChart *m_barChart = nullptr;
     std::shared_ptr<FindSequence> m_findSequence;
     RepaintThrottle *m_productRepaint = nullptr;
+    ReleaseHold *m_releaseHold = nullptr;
     bool m_history = false;
     QLineEdit *m_search = nullptr;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecordRelease.h"
+#include "ReleaseHold.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -39,6 +40,13 @@ public:
     {
         beginResetModel();
         releaseLater(m_datas);
+        endResetModel();
+    }
+    // As clearDatas(), the records handed to `hold`.
+    void clearDatas(ReleaseHold &hold)
+    {
+        beginResetModel();
+        hold.hold(m_datas);
         endResetModel();
     }
 

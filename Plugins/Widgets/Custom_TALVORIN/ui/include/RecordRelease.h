@@ -14,12 +14,13 @@ public:
     static void post(std::function<void()> release);
 };
 
+// Lists this short cost less to free on the GUI thread than a hand-over.
+constexpr int kHandOver = 2000;
+
 // `list` is left empty at once; a record still held elsewhere (a clicked product's holes, an
 // export in progress) lives on until that holder lets go, as always.
 template <typename List> void releaseLater(List &list)
 {
-    // Small lists cost less to free here than a hand-over.
-    constexpr int kHandOver = 2000;
     if (list.size() < kHandOver) {
         list = List();
         return;
