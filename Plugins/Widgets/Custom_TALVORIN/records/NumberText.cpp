@@ -127,6 +127,41 @@ bool NumberText::key(double v, quint32 &key)
     return true;
 }
 
+bool NumberText::keyOfDecimal(quint64 digits, int count, int exp10, bool negative, quint32 &key)
+{
+    static const quint64 kPow10[] = { 1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+        1000000000, 10000000000, 100000000000, 1000000000000, 10000000000000 };
+    if (digits == 0 || count < 1 || count > 19)
+        return false;
+    int x = count - 1 + exp10;
+    if (x < -4 || x > 5)
+        return false;
+    quint64 q = digits;
+    if (count < 6) {
+        // Exactly six digits: the double is far closer to them than half their last unit.
+        q *= kPow10[6 - count];
+    } else if (count > 6) {
+        const quint64 unit = kPow10[count - 6];
+        q = digits / unit;
+        const quint64 rest = digits - q * unit;
+        const quint64 half = unit / 2;
+        // The double lies within 2^-52 of the decimal, i.e. within digits / 2^52 of its last
+        // digit: twice that, and one more, keeps it on the decimal's side of the tie.
+        const quint64 margin = (digits >> 51) + 2;
+        if (rest >= half + margin)
+            ++q;
+        else if (rest + margin >= half)
+            return false;
+        if (q == 1000000) {
+            q = 100000;
+            if (++x > 5)
+                return false;
+        }
+    }
+    key = quint32(q) | quint32(x + 4) << 20 | quint32(negative) << 24;
+    return true;
+}
+
 int NumberText::keyText(quint32 key, char *text)
 {
     if (key == 0) {

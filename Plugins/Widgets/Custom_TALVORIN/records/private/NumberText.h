@@ -18,6 +18,10 @@ public:
     // The sign, decimal exponent and six digits that alone decide the text of most numbers,
     // packed into one integer; false when v's text takes another route.
     static bool key(double v, quint32 &key);
+    // key() of the double nearest to the decimal `digits` * 10^exp10, where `digits` has `count`
+    // digits without leading zeros, decided on the decimal alone; false where it cannot be
+    // (near a rounding tie, outside key()'s range), and the double has to be read.
+    static bool keyOfDecimal(quint64 digits, int count, int exp10, bool negative, quint32 &key);
     // The text of a key, its length.
     static int keyText(quint32 key, char *text);
 
