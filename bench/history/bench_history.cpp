@@ -405,6 +405,13 @@ int main(int argc, char *argv[])
     const QString yearFrom = first + QStringLiteral(" 00:00:00");
     const QString yearTo = last + QStringLiteral(" 23:59:59");
 
+    // A station's panel keeps its connection open; the last connection to close would remove the
+    // write-ahead log and its index, and every shell run would be that one.
+    ProductStore panel;
+    if (!panel.open(path)) {
+        std::fprintf(stderr, "bench_history: could not open %s\n", qPrintable(path));
+        return 1;
+    }
     ReportTable dialog(path);
     dialog.show();
     const QString dayFrom = QStringLiteral(" 00:00:00");
