@@ -150,8 +150,7 @@ void requestNumberText(double v, QString *target, Pools pools)
 // that numbersAgree() sends to the Qt reader, escapes or control bytes or malformed UTF-8 in a
 // text) returns false, and the column takes the general path. Numbers are read as simdjson reads
 // them: integer literals as int64, others correctly rounded; a decimal whose digits alone decide
-// its six-digit text (nearly all the panel writes) gives the text's key without the double,
-// which took a fifth of the reading.
+// its six-digit text (nearly all the panel writes) gives the text's key without the double.
 class PanelForm
 {
 public:
@@ -182,9 +181,12 @@ public:
         if (take(p, end, "]"))
             return p == end;
         for (;;) {
-            Item item {};
+            Item item; // every field set below, without zeroing the whole item first
+            item.firstType = 0;
+            item.typeCount = 0;
+            item.value = Number { 0, 0, false };
             bool integer = false;
-            Number idx {};
+            Number idx;
             if (!take(p, end, "{\"idx\":") || !number(p, end, idx, integer) || !integer
                 || idx.v < double(INT_MIN) || idx.v > double(INT_MAX))
                 return false;
@@ -194,9 +196,8 @@ public:
             if (!take(p, end, ",\"position\":") || !number(p, end, item.position, integer)
                 || !take(p, end, ",\"status\":"))
                 return false;
-            if (take(p, end, "true"))
-                item.status = true;
-            else if (!take(p, end, "false"))
+            item.status = take(p, end, "true");
+            if (!item.status && !take(p, end, "false"))
                 return false;
             if (holes && (!take(p, end, ",\"value\":") || !number(p, end, item.value, integer)))
                 return false;
@@ -224,6 +225,40 @@ private:
 
     static bool digit(const char *p, const char *end) { return p < end && *p >= '0' && *p <= '9'; }
 
+    // Eight ASCII digits at p (fast_float's test and conversion).
+    static bool eightDigits(const char *p)
+    {
+        quint64 v;
+        std::memcpy(&v, p, 8);
+        return ((v & 0xF0F0F0F0F0F0F0F0) | (((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4))
+            == 0x3333333333333333;
+    }
+    static quint32 eightDigitsValue(const char *p)
+    {
+        quint64 v;
+        std::memcpy(&v, p, 8);
+        v = (v & 0x0F0F0F0F0F0F0F0F) * 2561 >> 8;
+        v = (v & 0x00FF00FF00FF00FF) * 6553601 >> 16;
+        return quint32((v & 0x0000FFFF0000FFFF) * 42949672960001 >> 32);
+    }
+    static const char *skipDigits(const char *q, const char *end)
+    {
+        while (end - q >= 8 && eightDigits(q))
+            q += 8;
+        while (digit(q, end))
+            ++q;
+        return q;
+    }
+    // The digits [p, e) appended to `value`; at most 19 in all.
+    static quint64 appendDigits(quint64 value, const char *p, const char *e)
+    {
+        for (; e - p >= 8; p += 8)
+            value = value * 100000000 + eightDigitsValue(p);
+        for (; p < e; ++p)
+            value = value * 10 + quint64(*p - '0');
+        return value;
+    }
+
     // A JSON number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
     static bool number(const char *&p, const char *end, Number &n, bool &integer)
     {
@@ -234,37 +269,20 @@ private:
             ++q;
         if (!digit(q, end))
             return false;
-        // The literal as digits * 10^exp10, its leading zeros left out; `kept` while no
-        // significant digit was lost.
-        quint64 digits = 0;
-        int count = 0;
-        int exp10 = 0;
-        bool kept = true;
-        const auto add = [&](char c) {
-            if (digits == 0 && c == '0')
-                return;
-            if (count == 19) {
-                kept = false;
-                return;
-            }
-            digits = digits * 10 + quint64(c - '0');
-            ++count;
-        };
-        if (*q == '0')
-            ++q;
-        else
-            while (digit(q, end))
-                add(*q++);
+        const char *intStart = q;
+        q = *q == '0' ? q + 1 : skipDigits(q, end);
+        const char *intEnd = q;
+        const char *fraction = q;
         integer = true;
         if (q < end && *q == '.') {
             integer = false;
-            if (!digit(++q, end))
+            fraction = ++q;
+            if (!digit(q, end))
                 return false;
-            while (digit(q, end)) {
-                add(*q++);
-                --exp10;
-            }
+            q = skipDigits(q, end);
         }
+        const char *fractionEnd = integer ? fraction : q;
+        int exp10 = -int(fractionEnd - fraction);
         if (q < end && (*q == 'e' || *q == 'E')) {
             integer = false;
             ++q;
@@ -274,12 +292,23 @@ private:
             if (!digit(q, end))
                 return false;
             int e = 0;
-            while (digit(q, end)) {
+            while (digit(q, end))
                 e = qMin(e * 10 + (*q++ - '0'), 100000); // far outside any key's range
-            }
             exp10 += down ? -e : e;
         }
-        n.keyed = !integer && kept && NumberText::keyOfDecimal(digits, count, exp10, negative, n.key);
+        n.keyed = false;
+        // The literal as digits * 10^exp10; its leading zeros are no significant digits.
+        const int written = int(intEnd - intStart) + int(fractionEnd - fraction);
+        if (!integer && written <= 19) {
+            const quint64 digits = appendDigits(appendDigits(0, intStart, intEnd), fraction, fractionEnd);
+            int zeros = 0;
+            if (*intStart == '0') {
+                zeros = 1;
+                for (const char *z = fraction; z < fractionEnd && *z == '0'; ++z)
+                    ++zeros;
+            }
+            n.keyed = NumberText::keyOfDecimal(digits, written - zeros, exp10, negative, n.key);
+        }
         if (n.keyed) {
             n.v = 0; // not read
         } else if (integer) {
