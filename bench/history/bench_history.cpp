@@ -481,8 +481,9 @@ int main(int argc, char *argv[])
             const double shellMs = shell.ms(path, HistoryIndex::rangeSql(), range(last));
             dropCache();
             const Find found = find(dialog, last + dayFrom, last + dayTo, QString());
-            std::printf("4. opening query, cold cache: %d products, %.1f ms to the total; shell, cold, %.1f ms "
-                        "(ratio %.2f)\n",
+            std::printf(
+                "4. opening query, cold cache: %d products, %.1f ms to the total; shell, cold, %.1f ms "
+                "(ratio %.2f)\n",
                 found.rows, found.ms, shellMs, shellMs > 0 ? found.ms / shellMs : 0.0);
         } else {
             std::printf("4. cold cache: dropping the page cache is not permitted here\n");
