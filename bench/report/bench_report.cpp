@@ -17,6 +17,7 @@
 
 #include "ProductInfo.h"
 #include "ProductStatus.h"
+#include "RecordRelease.h"
 #include "ReportTable.h"
 #include "TLVDatasWork.h"
 
@@ -46,6 +47,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -382,12 +384,16 @@ void closeAndRelease(const QString &dbPath, int expected)
     }
 }
 
-// Hands the freed records of the previous run back to the system, so that no run pays for
-// the allocator's clean-up after another.
+// Waits for the records let go of so far to be freed, and hands them back to the system, so
+// that no run pays for the allocator's clean-up after another.
 void settle()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QThreadPool::globalInstance()->waitForDone();
+    // The release thread takes its work in order: once this runs, every release before it is done.
+    std::promise<void> released;
+    RecordRelease::post([&released] { released.set_value(); });
+    released.get_future().wait();
 #ifdef __GLIBC__
     if (!qEnvironmentVariableIsSet("TLV_BENCH_NO_TRIM"))
         malloc_trim(0);
