@@ -11,6 +11,16 @@
 
 namespace {
 
+const uint64_t kPow10[] = { 1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000,
+    10000000000, 100000000000, 1000000000000, 10000000000000 };
+
+// The key of six digits (100000 to 999999) with decimal exponent x in [-4, 5].
+quint32 packKey(uint64_t digits, int x, bool negative)
+{
+    Q_ASSERT(digits >= 100000 && digits < 1000000 && x >= -4 && x <= 5);
+    return quint32(digits) | quint32(x + 4) << 20 | quint32(negative) << 24;
+}
+
 // Six significant digits of a in [1e-4, 1e6) in integers, rounded as Qt rounds (ties away
 // from zero): a = m * 2^e, so the digits are m * 10^(5-x) / 2^-e for the decimal exponent x,
 // and the remainder decides the rounding. The texts of a report's numbers nearly all lie
@@ -19,8 +29,6 @@ bool sixDigits(double a, uint64_t &digits, int &x)
 {
 #ifdef __SIZEOF_INT128__
     using u128 = unsigned __int128;
-    static const uint64_t kPow10[]
-        = { 1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000 };
     if (!(a >= 1e-4 && a < 1e6))
         return false;
     uint64_t bits;
@@ -122,15 +130,12 @@ bool NumberText::key(double v, quint32 &key)
     int x = 0;
     if (!sixDigits(std::fabs(v), digits, x))
         return false;
-    Q_ASSERT(digits >= 100000 && digits < 1000000 && x >= -4 && x <= 5);
-    key = quint32(digits) | quint32(x + 4) << 20 | quint32(std::signbit(v)) << 24;
+    key = packKey(digits, x, std::signbit(v));
     return true;
 }
 
 bool NumberText::keyOfDecimal(quint64 digits, int count, int exp10, bool negative, quint32 &key)
 {
-    static const quint64 kPow10[] = { 1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
-        1000000000, 10000000000, 100000000000, 1000000000000, 10000000000000 };
     if (digits == 0 || count < 1 || count > 19)
         return false;
     int x = count - 1 + exp10;
@@ -158,7 +163,7 @@ bool NumberText::keyOfDecimal(quint64 digits, int count, int exp10, bool negativ
                 return false;
         }
     }
-    key = quint32(q) | quint32(x + 4) << 20 | quint32(negative) << 24;
+    key = packKey(q, x, negative);
     return true;
 }
 

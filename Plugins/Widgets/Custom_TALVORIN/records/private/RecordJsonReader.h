@@ -16,7 +16,7 @@ class TextPool;
 // records: it runs on simdjson and gives exactly what the QJsonDocument reader gives. Whenever
 // an input lies where the two could disagree (simdjson rejects it, surrogate escapes, zero or
 // subnormal doubles that Qt may treat as underflow, -0), the whole text goes to the Qt reader.
-// Holes in the panel's own form are read without simdjson (same results, less cpu).
+// Both columns in the panel's own form are read without simdjson (same results, less cpu).
 // Equal texts (numbers, defect names) are shared among everything one reader reads.
 class RecordJsonReader
 {
