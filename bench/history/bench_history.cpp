@@ -7,9 +7,13 @@
 //      the same index (target within 3x), with the GUI thread's longest stall;
 //   3. the barcode search over the whole year: an exact order number (target 100 ms) and a
 //      three-character fragment (target 0.5 s), each checked against a plain scan's count;
-//   4. with --cold, the opening query again after the page cache was dropped, where permitted.
+//   4. with --cold, the opening query again after the page cache was dropped, where permitted;
+//   5. with --retire DAYS, retention keeping DAYS days run by a keeper while a panel's store keeps
+//      storing a product every 100 ms: products deleted, time, the longest store() call (target
+//      250 ms) and the GUI thread's longest stall (target 50 ms). It deletes from the file.
 //
-//   bench_history [--db PATH | --products N] [--cold] [--repeat N] [--days-only] [--day DATE ...]
+//   bench_history [--db PATH | --products N] [--cold] [--retire DAYS] [--repeat N] [--days-only]
+//                 [--day DATE ...]
 //
 // Times to the total are medians of --repeat finds, taken without a probe on the GUI thread; the
 // longest stall comes from as many finds more with a 1 ms probe.
@@ -226,6 +230,33 @@ bool buildIndex(const QString &path)
     return ms >= 0;
 }
 
+// 5. Retention keeping `keepDays` days, run by a keeper as the panel starts one, while a store
+// keeps storing.
+void retire(const QString &path, int keepDays)
+{
+    const QString cutoff = HistoryKeeper::cutoffText(keepDays, QDateTime::currentDateTime());
+    const QString expired
+        = scalar(path, QStringLiteral("select count(*) from tlv_index_time where uptime < '%1'").arg(cutoff));
+    ProductStore store;
+    if (!store.open(path))
+        return;
+    store.setLogFoldedElsewhere(true);
+    QObject owner;
+    qint64 deleted = -1;
+    HistoryKeeper *keeper = HistoryKeeper::start(path, keepDays, &owner);
+    QObject::connect(
+        keeper, &HistoryKeeper::retired, &owner, [&](qint64 products) { deleted = products; },
+        Qt::QueuedConnection);
+    Line line(store);
+    double stall = 0;
+    const double ms = runUntil([&] { return deleted >= 0; }, &stall, 3600 * 1000);
+    line.timer.stop();
+    std::printf("5. retention keeping %d days: %lld of %s expired products deleted in %.1f s; meanwhile %s "
+                "(target 250 ms) %s; longest GUI stall %.1f ms (target 50 ms) %s\n",
+        keepDays, deleted, qPrintable(expired), ms / 1000.0, qPrintable(line.summary()),
+        verdict(ms >= 0 && line.worst <= 250), stall, verdict(stall <= 50));
+}
+
 struct Find
 {
     double ms = -1;
@@ -357,6 +388,9 @@ int main(int argc, char *argv[])
         QStringLiteral("3000000"));
     const QCommandLineOption coldOption(
         QStringLiteral("cold"), QStringLiteral("Also time the opening query with a cold page cache."));
+    const QCommandLineOption retireOption(QStringLiteral("retire"),
+        QStringLiteral("Also run retention keeping this many days (deletes from the file)."),
+        QStringLiteral("days"));
     const QCommandLineOption repeatOption(QStringLiteral("repeat"),
         QStringLiteral("Times each day's query is measured (median; default 5)."), QStringLiteral("n"),
         QStringLiteral("5"));
@@ -365,7 +399,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption dayOption(QStringLiteral("day"),
         QStringLiteral("A further day to time as the mid-year one (yyyy-MM-dd; repeatable)."),
         QStringLiteral("date"));
-    parser.addOptions({ dbOption, productsOption, coldOption, repeatOption, daysOption, dayOption });
+    parser.addOptions(
+        { dbOption, productsOption, coldOption, retireOption, repeatOption, daysOption, dayOption });
     parser.process(app);
     QString path = parser.value(dbOption);
     QTemporaryDir scratch;
@@ -489,5 +524,7 @@ int main(int argc, char *argv[])
             std::printf("4. cold cache: dropping the page cache is not permitted here\n");
         }
     }
+    if (parser.isSet(retireOption))
+        retire(path, parser.value(retireOption).toInt());
     return 0;
 }
